@@ -1,0 +1,62 @@
+// Hooks for tests and benchmarks: read back what the services show, act as the operator, and
+// replace the clock and the file dialog. The program itself never calls these.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+// --- time ------------------------------------------------------------------------------------
+// Replaces the clock behind Timer(); nullptr restores the monotonic clock.
+void SetTimerFunction(double (*clock)(void));
+
+// --- file dialog -----------------------------------------------------------------------------
+// The next FileSelectPopup returns 'result' with 'path' instead of showing a dialog. Answers
+// queue up; ClearFileSelectAnswers drops those not used.
+void PresetFileSelectAnswer(int result, const std::string &path);
+void ClearFileSelectAnswers(void);
+// What the last FileSelectPopup was asked for.
+struct FileSelectRequest {
+    std::string directory, fileName, filter, title;
+    int buttonLabel, restrictDirectory, restrictExtension, allowCancel, allowMakeDirectory;
+};
+FileSelectRequest LastFileSelectRequest(void);
+
+// --- graphs and strip charts -----------------------------------------------------------------
+enum { GRAPH_ITEM_XY = 1, GRAPH_ITEM_RECTANGLE = 2 };
+struct GraphItem {
+    int handle;
+    int kind;                  // GRAPH_ITEM_XY or GRAPH_ITEM_RECTANGLE
+    int color, fillColor;      // 0xRRGGBB
+    double x1, y1, x2, y2;     // rectangle corners as given
+    std::vector<double> x, y;  // XY plot points
+};
+// The plots of a graph, oldest first.
+std::vector<GraphItem> GetGraphItems(int panel, int control);
+// The samples a strip chart holds for one trace (1-based), oldest first; at most
+// points-per-screen of them are shown.
+std::vector<double> GetStripChartTrace(int panel, int control, int trace);
+int GetTraceColor(int panel, int control, int trace);
+// Counters: how often a graph or strip chart was repainted (for benchmarks).
+long GraphRepaintCount(int panel, int control);
+
+// --- acting as the operator ------------------------------------------------------------------
+// A mouse click on the control as the operator gives it (left click event, then the commit or
+// value change the control kind raises).
+int UserClick(int panel, int control);
+// A commit from the keyboard (no left click), e.g. Space on a button or Enter in an edit.
+int UserCommit(int panel, int control);
+// The operator enters a value (numeric edits, rings, slides, switches): value changed, then
+// commit, as the control kind raises them.
+int UserSetValue(int panel, int control, double value);
+// The operator closes a panel's window (the panel callback receives EVENT_CLOSE).
+int UserClosePanel(int panel);
+// Runs fn once, 'seconds' from now, from inside event processing (e.g. a STOP click while RUN
+// loops inside the click that started it).
+void AfterDelay(double seconds, std::function<void()> fn);
+
+// The Qt widget behind a panel or control (QWidget*), for screenshots and Qt-level tests.
+void *PanelWidget(int panel);
+void *CtrlWidget(int panel, int control);
+// True while the panel's window is shown.
+bool PanelVisible(int panel);

@@ -1,0 +1,23 @@
+// Test main: every test program runs offscreen, with the program's callbacks registered.
+#include <gtest/gtest.h>
+
+#include <QtGlobal>
+#include <QDir>
+
+#include "K-VOR-RNZazorU30.h"
+#include "userint.h"
+
+int main(int argc, char **argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+        const QString dir = QDir::tempPath() + "/kvor-xdg-tests";
+        QDir().mkpath(dir);
+        QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                       QFileDevice::ExeOwner);
+        qputenv("XDG_RUNTIME_DIR", dir.toLocal8Bit());
+    }
+    ::testing::InitGoogleTest(&argc, argv);
+    if (InitCVIRTE(argc, argv) == 0) return 2;
+    RegisterCallbacks(kPanelFileCallbacks, kPanelFileCallbackCount);
+    return RUN_ALL_TESTS();
+}
