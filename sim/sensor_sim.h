@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "sensor_model.h"
+
 namespace kvorsim {
 
 // One request as the simulator received it.
@@ -19,6 +21,12 @@ struct Request {
     uint16_t command;
     uint16_t argument;
     uint16_t values[15];
+    // When the request's first byte was read from the line, and when the last byte of its answer
+    // was written to it (seconds since the simulator started, like 'time'); -1 while there is
+    // none. The gap from one answer's last byte to the next request's first byte is the far
+    // end's turnaround, paced travel time not included.
+    double received = -1.0;
+    double answered = -1.0;
 };
 
 // The eleven words of the hardware-information answer.
@@ -45,18 +53,23 @@ struct Options {
     std::string linkPath;           // symlink to the device path (replaced if it exists)
     std::string logFile;            // request log; empty: none ("-" for standard error)
     bool answerWrites = false;      // commands 1 and 3 answer one frame when set
+    bool noise = true;              // video noise and a pixel of edge jitter, as on a real line
+    double unsolicitedPeriod = 0.0; // > 0: a measurement frame every so many seconds, unasked
 };
 
 // Faults the simulator injects on the next requests. 'command' -1 means any command.
+// A fault applies to requests that have an answer (a write without an answer does not use it up);
+// 'count' < 0 applies it to every matching request until clearFaults(). When several faults
+// match one request they all apply, in the order they were injected.
 struct Fault {
     enum Kind {
-        Drop,          // no answer
-        Truncate,      // only the first 'bytes' bytes of the answer
-        Extend,        // the answer padded with extra bytes to 'bytes' bytes in all
-        CorruptStart,  // start word replaced by 'value'
-        CorruptCommand,// command word replaced by 'value'
-        Delay,         // answer sent 'seconds' late
-        Replace        // the answer replaced by 'data'
+        Drop,           // no answer
+        Truncate,       // only the first 'bytes' bytes of the answer (0: all but the last)
+        Extend,         // the answer padded with extra bytes to 'bytes' bytes in all (0: 4 more)
+        CorruptStart,   // start word replaced by 'value'
+        CorruptCommand, // command word replaced by 'value'
+        Delay,          // answer sent 'seconds' late (0: 2 s, past the program's 1.5 s)
+        Replace         // the answer replaced by 'data'
     } kind = Drop;
     int command = -1;
     int count = 1;            // how many matching requests it applies to
@@ -78,10 +91,15 @@ public:
     void stop();
     bool running() const;
     std::string devicePath() const; // the slave side, e.g. /dev/pts/3 (or the link path)
+    std::string slavePath() const;  // the slave side itself, even when a link path is set
+    bool connected() const;         // the pseudo-terminal is open (not disconnected)
     std::string error() const;
 
     // --- request log ---
     std::vector<Request> requests() const;
+    // Hands the logged requests over and empties the log; requestCount() goes on counting. A long
+    // run drains the log this way so that it does not grow.
+    std::vector<Request> takeRequests();
     size_t requestCount() const;
     void clearRequests();
     // Polls until at least n requests arrived or the deadline passed.
@@ -106,15 +124,30 @@ public:
     uint16_t analogMax() const;
     uint16_t analogMin() const;
 
+    // --- the model, for tests and demonstrations ---
+    // The model's clock runs from start(); freezing holds the object at that moment, unfreezing
+    // lets it move on from there.
+    void freezeModel(double seconds);
+    void unfreezeModel();
+    double modelTime() const;
+    // Puts a fixed scene in front of the sensor instead of the moving object.
+    void setScene(const Scene &scene);
+    void clearScene();
+    Scene scene() const; // what the sensor sees now
+    void setNoise(bool on);
+
     // --- faults ---
     void inject(const Fault &fault);
-    void clearFaults();
+    void clearFaults(); // also cancels a planned disconnect
     // Sends bytes at once, without a request (an unsolicited frame or line noise).
     void sendUnsolicited(const std::vector<uint8_t> &bytes);
-    // Closes the pseudo-terminal after n more requests (0: now): the port goes away.
+    // Closes the pseudo-terminal after n more requests (0: now, < 0: not at all): the port goes
+    // away. The answer to the last request still goes out first.
     void disconnectAfter(int requests);
     // Opens a new pseudo-terminal after a disconnect; the link path (if any) follows it.
     bool reconnect();
+    // Bytes thrown away while looking for a request's start word.
+    uint64_t skippedBytes() const;
 
 private:
     struct Impl;
