@@ -75,11 +75,12 @@ enum {
     ATTR_TEXT_COLOR = 8,
     ATTR_TEXT_BGCOLOR = 9,
     ATTR_TEXT_FONT = 10,       // string value
-    ATTR_TEXT_POINT_SIZE = 11,
+    ATTR_TEXT_POINT_SIZE = 11, // character height in pixels
     ATTR_POINTS_PER_SCREEN = 12,
     ATTR_NUM_TRACES = 13,
     ATTR_TRACE_COLOR = 14,     // SetTraceAttribute
     ATTR_LABEL_TEXT = 15,      // string value
+    ATTR_TITLE = 16,           // panels: the window title (string value)
     ATTR_SCROLL_MODE = 1088    // strip chart: 1 = continuous scrolling
 };
 
@@ -149,6 +150,8 @@ int GetCtrlVal(int panel, int control, char *value, size_t size); // Latin-1, al
 int SetCtrlAttribute(int panel, int control, int attribute, int value);
 int SetCtrlAttribute(int panel, int control, int attribute, const char *value);
 int GetCtrlAttribute(int panel, int control, int attribute, int *value);
+// String attributes (ATTR_LABEL_TEXT, ATTR_TEXT_FONT), Latin-1, always terminated.
+int GetCtrlAttribute(int panel, int control, int attribute, char *value, size_t size);
 int NewCtrl(int panel, int kind, const char *label, int top, int left);
 int DisplayImageFile(int panel, int control, const char *file);
 int ReplaceTextBoxLine(int panel, int control, int line, const char *text); // Latin-1 text

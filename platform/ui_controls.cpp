@@ -1,0 +1,1170 @@
+// Controls: widgets for each kind, values in the control's own type, attributes.
+#include <QApplication>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QFontInfo>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLocale>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QStyleOptionSlider>
+#include <QTest>
+
+#include <cmath>
+#include <cstring>
+#include <functional>
+
+#include "rs232.h"
+#include "ui_internal.h"
+
+using namespace kvor_ui;
+
+namespace {
+
+const int kCaptionHeight = 16;
+
+// --- conversions ----------------------------------------------------------------------------------
+
+// A double truncated toward zero into 64 bits (NaN gives 0, the ends saturate), so that the
+// narrower integer types can wrap like a C cast of an integer.
+std::int64_t Truncate64(double v) {
+    if (std::isnan(v)) return 0;
+    if (v >= 9223372036854775807.0) return INT64_MAX;
+    if (v <= -9223372036854775808.0) return INT64_MIN;
+    return static_cast<std::int64_t>(std::trunc(v));
+}
+
+double Coerce(int type, double v) {
+    const std::uint64_t bits = static_cast<std::uint64_t>(Truncate64(v));
+    switch (type) {
+    case T_UINT16:
+        return static_cast<std::uint16_t>(bits);
+    case T_INT16:
+        return static_cast<std::int16_t>(static_cast<std::uint16_t>(bits));
+    case T_INT32:
+        return static_cast<std::int32_t>(static_cast<std::uint32_t>(bits));
+    case T_UINT32:
+        return static_cast<std::uint32_t>(bits);
+    case T_FLOAT:
+        if (std::isnan(v)) return 0.0;
+        if (v > 3.4028234663852886e38) return 3.4028234663852886e38;
+        if (v < -3.4028234663852886e38) return -3.4028234663852886e38;
+        return static_cast<float>(v);
+    default:
+        return std::isfinite(v) ? v : 0.0;
+    }
+}
+
+void TypeRange(int type, double *lo, double *hi) {
+    switch (type) {
+    case T_UINT16:
+        *lo = 0;
+        *hi = 65535;
+        break;
+    case T_INT16:
+        *lo = -32768;
+        *hi = 32767;
+        break;
+    case T_INT32:
+        *lo = -2147483648.0;
+        *hi = 2147483647.0;
+        break;
+    case T_UINT32:
+        *lo = 0;
+        *hi = 4294967295.0;
+        break;
+    default:
+        *lo = -1e15;
+        *hi = 1e15;
+        break;
+    }
+}
+
+bool IsInteger(int type) {
+    return type == T_UINT16 || type == T_INT16 || type == T_INT32 || type == T_UINT32;
+}
+
+QString FormatNumber(const Control &c, double v) {
+    if (c.type == T_FLOAT || c.type == T_DOUBLE) return QString::number(v, 'f', c.precision);
+    return QString::number(static_cast<qlonglong>(v));
+}
+
+bool ParseNumber(const QString &text, double *out) {
+    bool ok = false;
+    const double d = QLocale::c().toDouble(text.trimmed(), &ok);
+    if (!ok || !std::isfinite(d)) return false;
+    *out = d;
+    return true;
+}
+
+void CopyLatin1(const QString &text, char *dest, size_t size) {
+    const QByteArray bytes = text.toLatin1();
+    const size_t n = std::min(static_cast<size_t>(bytes.size()), size - 1);
+    std::memcpy(dest, bytes.constData(), n);
+    dest[n] = '\0';
+}
+
+// --- widgets --------------------------------------------------------------------------------------
+
+// Numeric edit: commits on Enter, on leaving it after a change, and on every arrow step.
+class NumEdit : public QDoubleSpinBox {
+  public:
+    using QDoubleSpinBox::QDoubleSpinBox;
+    std::function<void()> onCommit;
+    bool dirty = false;
+
+  protected:
+    void keyPressEvent(QKeyEvent *event) override {
+        const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+        QDoubleSpinBox::keyPressEvent(event);
+        if (enter) Commit();
+    }
+    void focusOutEvent(QFocusEvent *event) override {
+        QDoubleSpinBox::focusOutEvent(event);
+        if (dirty) Commit();
+    }
+    void stepBy(int steps) override {
+        QDoubleSpinBox::stepBy(steps);
+        Commit();
+    }
+
+  private:
+    void Commit() {
+        dirty = false;
+        if (onCommit) onCommit();
+    }
+};
+
+// Drop-down whose items can be refreshed each time it opens (the serial port choice).
+class RingBox : public QComboBox {
+  public:
+    using QComboBox::QComboBox;
+    std::function<void()> beforePopup;
+    void showPopup() override {
+        if (beforePopup) beforePopup();
+        QComboBox::showPopup();
+    }
+};
+
+// Slider that commits when the operator lets go of it or moves it by keyboard or wheel.
+class Slide : public QSlider {
+  public:
+    using QSlider::QSlider;
+    std::function<void()> onCommit;
+
+  protected:
+    void mouseReleaseEvent(QMouseEvent *event) override {
+        QSlider::mouseReleaseEvent(event);
+        if (onCommit) onCommit();
+    }
+    void keyPressEvent(QKeyEvent *event) override {
+        const int before = value();
+        QSlider::keyPressEvent(event);
+        if (value() != before && onCommit) onCommit();
+    }
+    void wheelEvent(QWheelEvent *event) override {
+        const int before = value();
+        QSlider::wheelEvent(event);
+        if (value() != before && onCommit) onCommit();
+    }
+};
+
+bool HasCaption(int kind) {
+    switch (kind) {
+    case CTRL_NUMERIC:
+    case CTRL_NUMERIC_INDICATOR:
+    case CTRL_RING:
+    case CTRL_SLIDE:
+    case CTRL_STRING:
+    case CTRL_TEXT_BOX:
+    case CTRL_GRAPH:
+    case CTRL_STRIP_CHART:
+    case CTRL_DECORATION:
+        return true;
+    default:
+        return false;
+    }
+}
+
+QAbstractButton *Button(const Control &c) {
+    return qobject_cast<QAbstractButton *>(c.widget);
+}
+NumEdit *Edit(const Control &c) {
+    return dynamic_cast<NumEdit *>(c.widget.data());
+}
+RingBox *Ring(const Control &c) {
+    return dynamic_cast<RingBox *>(c.widget.data());
+}
+Slide *Slider(const Control &c) {
+    return c.widget ? c.widget->findChild<Slide *>() : nullptr;
+}
+QLabel *Readout(const Control &c) {
+    return c.widget ? c.widget->findChild<QLabel *>(QStringLiteral("readout")) : nullptr;
+}
+
+void ShowRingValue(Control &c) {
+    RingBox *ring = Ring(c);
+    if (!ring) return;
+    int index = -1;
+    for (size_t i = 0; i < c.items.size(); ++i)
+        if (Coerce(c.type, c.items[i].value) == c.num) {
+            index = static_cast<int>(i);
+            break;
+        }
+    const QSignalBlocker block(ring);
+    ring->setCurrentIndex(index);
+    // A value that matches no item is kept and shown as the plain number.
+    ring->setPlaceholderText(index < 0 ? FormatNumber(c, c.num) : QString());
+}
+
+void FillRing(Control &c) {
+    RingBox *ring = Ring(c);
+    if (!ring) return;
+    const QSignalBlocker block(ring);
+    ring->clear();
+    for (const RingItem &item : c.items)
+        ring->addItem(item.label, item.value);
+    ShowRingValue(c);
+}
+
+// The ports offered now, each labelled with the device it means.
+void RefreshPorts(Control &c) {
+    ComPortChoice choices[64];
+    const int n = ListComPorts(choices, 64);
+    if (n <= 0) return;
+    c.items.clear();
+    for (int i = 0; i < n && i < 64; ++i) {
+        QString label = QStringLiteral("COM%1").arg(choices[i].port);
+        if (!choices[i].device.empty()) {
+            label += QStringLiteral("  ") + QString::fromLocal8Bit(choices[i].device.c_str());
+            if (!choices[i].present) label += QStringLiteral("  (not present)");
+        }
+        c.items.push_back(RingItem{label, static_cast<double>(choices[i].port)});
+    }
+    FillRing(c);
+}
+
+void ShowText(Control &c) {
+    if (c.kind == CTRL_TEXT_BOX) {
+        if (auto *box = qobject_cast<QPlainTextEdit *>(c.widget)) box->setPlainText(c.lines.join('\n'));
+        return;
+    }
+    if (auto *label = qobject_cast<QLabel *>(c.widget)) {
+        label->setText(c.text);
+        if (c.kind == CTRL_TEXT_MSG && c.width == 0) label->adjustSize();
+    }
+}
+
+void ShowValue(Control &c) {
+    switch (c.kind) {
+    case CTRL_TOGGLE_BUTTON:
+    case CTRL_RADIO_BUTTON:
+        if (QAbstractButton *b = Button(c)) {
+            const QSignalBlocker block(b);
+            b->setChecked(c.num != 0.0);
+        }
+        break;
+    case CTRL_NUMERIC:
+        if (NumEdit *e = Edit(c)) {
+            const QSignalBlocker block(e);
+            e->setValue(c.num);
+            e->dirty = false;
+        }
+        break;
+    case CTRL_NUMERIC_INDICATOR:
+        if (auto *label = qobject_cast<QLabel *>(c.widget)) label->setText(FormatNumber(c, c.num));
+        break;
+    case CTRL_RING:
+        ShowRingValue(c);
+        break;
+    case CTRL_SLIDE:
+        if (Slide *s = Slider(c)) {
+            const QSignalBlocker block(s);
+            s->setValue(static_cast<int>(c.num));
+        }
+        if (QLabel *r = Readout(c)) r->setText(FormatNumber(c, c.num));
+        break;
+    default:
+        ShowText(c);
+        break;
+    }
+}
+
+// The value the numeric edit shows for the stored value (it rounds to its decimals).
+double Shown(const Control &c) {
+    NumEdit *e = Edit(c);
+    return e ? e->value() : c.num;
+}
+
+double Clamp(const Control &c, double v) {
+    if (c.kind != CTRL_NUMERIC && c.kind != CTRL_SLIDE) return v;
+    return std::min(std::max(v, c.min), c.max);
+}
+
+void ApplyColors(Control &c) {
+    QWidget *w = c.widget;
+    if (!w) return;
+    QPalette pal = w->palette();
+    const QColor text = ToColor(c.textColor), back = ToColor(c.textBgColor);
+    switch (c.kind) {
+    case CTRL_DECORATION:
+        pal.setColor(QPalette::Window, ToColor(c.frameColor));
+        w->setAutoFillBackground(true);
+        break;
+    case CTRL_NUMERIC_INDICATOR:
+    case CTRL_STRING:
+    case CTRL_TEXT_MSG:
+        pal.setColor(QPalette::WindowText, text);
+        pal.setColor(QPalette::Window, back);
+        break;
+    case CTRL_COMMAND_BUTTON:
+    case CTRL_TOGGLE_BUTTON:
+    case CTRL_RADIO_BUTTON:
+        pal.setColor(QPalette::ButtonText, text);
+        pal.setColor(QPalette::WindowText, text);
+        break;
+    default:
+        pal.setColor(QPalette::Text, text);
+        pal.setColor(QPalette::Base, back);
+        pal.setColor(QPalette::ButtonText, text);
+        break;
+    }
+    w->setPalette(pal);
+}
+
+void ApplyFont(Control &c) {
+    QWidget *w = c.widget;
+    if (!w) return;
+    QFont font = w->font();
+    if (!c.fontName.isEmpty()) {
+        if (c.fontName == QLatin1String(VAL_APP_META_FONT))
+            font.setFamily(QApplication::font().family());
+        else
+            font.setFamily(c.fontName);
+    }
+    // Text sizes are character heights in pixels: the panel layout and the program's logo
+    // lines are spaced for that, whatever the screen's resolution.
+    if (c.pointSize > 0) font.setPixelSize(c.pointSize);
+    w->setFont(font);
+    if (c.kind == CTRL_TEXT_MSG && c.width == 0) w->adjustSize();
+}
+
+QLabel *MakeCaption(const Control &c, QWidget *parent, const QString &text) {
+    auto *caption = new QLabel(text, parent);
+    if (c.kind == CTRL_DECORATION) {
+        QFont f = caption->font();
+        f.setPointSizeF(f.pointSizeF() * 0.9);
+        f.setBold(true);
+        caption->setFont(f);
+        caption->setAutoFillBackground(true);
+        caption->setContentsMargins(4, 0, 4, 0);
+        QPalette pal = caption->palette();
+        pal.setColor(QPalette::WindowText, QColor(0x44, 0x4C, 0x56));
+        caption->setPalette(pal);
+    }
+    return caption;
+}
+
+QWidget *MakeWidget(Control &c, Panel &panel, const ControlDesc &desc) {
+    QWidget *parent = panel.widget;
+    const int h = panel.handle;
+    const std::uint64_t serial = panel.serial;
+    const int id = c.id;
+    switch (c.kind) {
+    case CTRL_COMMAND_BUTTON: {
+        auto *b = new QPushButton(desc.label, parent);
+        b->setAutoDefault(false);
+        QObject::connect(b, &QPushButton::clicked, b,
+                         [h, serial, id] { DeliverCtrlEvent(h, serial, id, EVENT_COMMIT); });
+        return b;
+    }
+    case CTRL_TOGGLE_BUTTON:
+    case CTRL_RADIO_BUTTON: {
+        QAbstractButton *b;
+        if (c.kind == CTRL_TOGGLE_BUTTON) {
+            auto *p = new QPushButton(desc.label, parent);
+            p->setAutoDefault(false);
+            b = p;
+        } else {
+            auto *r = new QRadioButton(desc.label, parent);
+            r->setAutoExclusive(false); // each radio button is its own control
+            b = r;
+        }
+        b->setCheckable(true);
+        QObject::connect(b, &QAbstractButton::clicked, b, [h, serial, id](bool checked) {
+            Panel *p = FindPanel(h, serial);
+            if (!p || !p->controls.count(id)) return;
+            p->controls[id]->num = checked ? 1.0 : 0.0;
+            DeliverCtrlEvent(h, serial, id, EVENT_VAL_CHANGED);
+            DeliverCtrlEvent(h, serial, id, EVENT_COMMIT);
+        });
+        return b;
+    }
+    case CTRL_NUMERIC: {
+        auto *e = new NumEdit(parent);
+        e->setLocale(QLocale::c());
+        e->setKeyboardTracking(false);
+        e->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        e->setAccelerated(true);
+        const bool real = c.type == T_FLOAT || c.type == T_DOUBLE;
+        e->setDecimals(real ? c.precision : 0);
+        e->setSingleStep(real ? std::pow(10.0, -std::min(c.precision, 3)) : 1.0);
+        e->setRange(c.min, c.max);
+        e->onCommit = [h, serial, id] { DeliverCtrlEvent(h, serial, id, EVENT_COMMIT); };
+        QObject::connect(e, &QDoubleSpinBox::valueChanged, e, [h, serial, id, e](double v) {
+            Panel *p = FindPanel(h, serial);
+            if (!p || !p->controls.count(id)) return;
+            Control &ctl = *p->controls[id];
+            // Enter re-announces the value it shows; only a different value is a change.
+            if (v == ctl.shownValue) return;
+            ctl.shownValue = v;
+            ctl.num = Clamp(ctl, Coerce(ctl.type, v));
+            e->dirty = true;
+            DeliverCtrlEvent(h, serial, id, EVENT_VAL_CHANGED);
+        });
+        return e;
+    }
+    case CTRL_NUMERIC_INDICATOR:
+    case CTRL_STRING: {
+        auto *l = new QLabel(parent);
+        l->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+        l->setAutoFillBackground(true);
+        l->setMargin(2);
+        l->setIndent(4);
+        l->setTextFormat(Qt::PlainText);
+        l->setAlignment(c.kind == CTRL_STRING ? Qt::AlignLeft | Qt::AlignVCenter
+                                              : Qt::AlignRight | Qt::AlignVCenter);
+        return l;
+    }
+    case CTRL_TEXT_MSG:
+    case CTRL_PICTURE: {
+        auto *l = new QLabel(parent);
+        l->setTextFormat(Qt::PlainText);
+        l->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        return l;
+    }
+    case CTRL_RING: {
+        auto *r = new RingBox(parent);
+        if (c.serialPorts)
+            r->beforePopup = [h, serial, id] {
+                if (Panel *p = FindPanel(h, serial))
+                    if (p->controls.count(id)) RefreshPorts(*p->controls[id]);
+            };
+        QObject::connect(r, &QComboBox::activated, r, [h, serial, id](int index) {
+            Panel *p = FindPanel(h, serial);
+            if (!p || !p->controls.count(id)) return;
+            Control &ctl = *p->controls[id];
+            if (index < 0 || index >= static_cast<int>(ctl.items.size())) return;
+            const double v = Coerce(ctl.type, ctl.items[static_cast<size_t>(index)].value);
+            const bool changed = v != ctl.num;
+            ctl.num = v;
+            ShowRingValue(ctl);
+            if (changed) DeliverCtrlEvent(h, serial, id, EVENT_VAL_CHANGED);
+            DeliverCtrlEvent(h, serial, id, EVENT_COMMIT);
+        });
+        return r;
+    }
+    case CTRL_SLIDE: {
+        auto *box = new QWidget(parent);
+        auto *s = new Slide(Qt::Horizontal, box);
+        s->setRange(static_cast<int>(c.min), static_cast<int>(c.max));
+        s->setTickPosition(QSlider::TicksBelow);
+        s->setTickInterval(std::max(1, static_cast<int>((c.max - c.min) / 10)));
+        s->setPageStep(std::max(1, static_cast<int>((c.max - c.min) / 20)));
+        auto *readout = new QLabel(box);
+        readout->setObjectName(QStringLiteral("readout"));
+        readout->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+        readout->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        readout->setAutoFillBackground(true);
+        readout->setIndent(4);
+        QPalette pal = readout->palette();
+        pal.setColor(QPalette::Window, Qt::white);
+        readout->setPalette(pal);
+        s->onCommit = [h, serial, id] { DeliverCtrlEvent(h, serial, id, EVENT_COMMIT); };
+        QObject::connect(s, &QSlider::valueChanged, s, [h, serial, id](int v) {
+            Panel *p = FindPanel(h, serial);
+            if (!p || !p->controls.count(id)) return;
+            Control &ctl = *p->controls[id];
+            ctl.num = Clamp(ctl, Coerce(ctl.type, v));
+            if (QLabel *r = Readout(ctl)) r->setText(FormatNumber(ctl, ctl.num));
+            DeliverCtrlEvent(h, serial, id, EVENT_VAL_CHANGED);
+        });
+        return box;
+    }
+    case CTRL_TEXT_BOX: {
+        auto *t = new QPlainTextEdit(parent);
+        t->setReadOnly(true);
+        t->setLineWrapMode(QPlainTextEdit::NoWrap);
+        return t;
+    }
+    case CTRL_DECORATION: {
+        auto *f = new QFrame(parent);
+        f->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+        return f;
+    }
+    case CTRL_GRAPH:
+        return CreateGraph(c, parent, desc);
+    case CTRL_STRIP_CHART:
+        return CreateStripChart(c, parent, desc);
+    default:
+        return new QWidget(parent);
+    }
+}
+
+// The slide's slider and read-out share its box.
+void LayoutSlide(Control &c) {
+    Slide *s = Slider(c);
+    QLabel *r = Readout(c);
+    if (!s || !r) return;
+    const int readout = std::min(64, c.width / 3);
+    s->setGeometry(0, 0, std::max(0, c.width - readout - 6), c.height);
+    r->setGeometry(c.width - readout, std::max(0, (c.height - 22) / 2), readout, std::min(22, c.height));
+}
+
+} // namespace
+
+namespace kvor_ui {
+
+int KindFromName(const QString &name) {
+    static const char *const names[] = {
+        "command_button", "toggle_button", "radio_button", "numeric",    "numeric_indicator",
+        "ring",           "slide",         "string",       "text_box",   "text_msg",
+        "picture",        "decoration",    "graph",        "strip_chart"};
+    for (int i = 0; i < 14; ++i)
+        if (name == QLatin1String(names[i])) return CTRL_COMMAND_BUTTON + i;
+    return 0;
+}
+
+int TypeFromName(const QString &name) {
+    if (name == QLatin1String("uint16")) return T_UINT16;
+    if (name == QLatin1String("int16")) return T_INT16;
+    if (name == QLatin1String("int32")) return T_INT32;
+    if (name == QLatin1String("uint32")) return T_UINT32;
+    if (name == QLatin1String("float")) return T_FLOAT;
+    if (name == QLatin1String("double")) return T_DOUBLE;
+    if (name == QLatin1String("string")) return T_STRING;
+    return T_NONE;
+}
+
+int DefaultType(int kind) {
+    switch (kind) {
+    case CTRL_NUMERIC:
+    case CTRL_NUMERIC_INDICATOR:
+        return T_DOUBLE;
+    case CTRL_STRING:
+    case CTRL_TEXT_MSG:
+    case CTRL_TEXT_BOX:
+        return T_STRING;
+    case CTRL_PICTURE:
+    case CTRL_DECORATION:
+    case CTRL_GRAPH:
+    case CTRL_STRIP_CHART:
+        return T_NONE;
+    default:
+        return T_INT32;
+    }
+}
+
+void DefaultSize(int kind, int *width, int *height) {
+    switch (kind) {
+    case CTRL_TEXT_MSG:
+        *width = 0;
+        *height = 0;
+        break; // sized to its text
+    case CTRL_TEXT_BOX:
+        *width = 200;
+        *height = 80;
+        break;
+    case CTRL_GRAPH:
+    case CTRL_STRIP_CHART:
+        *width = 300;
+        *height = 200;
+        break;
+    case CTRL_SLIDE:
+        *width = 200;
+        *height = 40;
+        break;
+    case CTRL_DECORATION:
+    case CTRL_PICTURE:
+        *width = 100;
+        *height = 100;
+        break;
+    default:
+        *width = 100;
+        *height = 24;
+        break;
+    }
+}
+
+QColor ToColor(int rgb) {
+    return QColor((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
+}
+
+void PlaceControl(Control &c) {
+    if (!c.widget) return;
+    if (c.kind == CTRL_TEXT_MSG && c.width == 0) {
+        c.widget->move(c.left, c.top);
+        c.widget->adjustSize();
+    } else if (c.kind == CTRL_PICTURE && c.width == 0) {
+        c.widget->move(c.left, c.top);
+    } else {
+        c.widget->setGeometry(c.left, c.top, c.width, c.height);
+    }
+    if (c.kind == CTRL_SLIDE) LayoutSlide(c);
+    if (c.caption) {
+        const int w = std::max(c.caption->sizeHint().width(), c.kind == CTRL_DECORATION ? 0 : c.width);
+        if (c.kind == CTRL_DECORATION)
+            c.caption->setGeometry(c.left + 10, c.top - kCaptionHeight / 2, w, kCaptionHeight);
+        else
+            c.caption->setGeometry(c.left, c.top - kCaptionHeight - 1, w, kCaptionHeight);
+    }
+}
+
+std::unique_ptr<Control> CreateControl(Panel &panel, int id, const ControlDesc &desc) {
+    auto c = std::make_unique<Control>();
+    c->id = id;
+    c->kind = desc.kind;
+    c->type = desc.type;
+    c->name = desc.name;
+    c->left = desc.left;
+    c->top = desc.top;
+    c->width = desc.width;
+    c->height = desc.height;
+    c->precision = desc.precision >= 0 ? desc.precision : 2;
+    c->items = desc.items;
+    c->serialPorts = desc.serialPorts;
+    c->lines = desc.lines;
+    c->visible = desc.visible;
+    c->cursorCount = desc.cursors;
+    if (desc.frameColor >= 0) c->frameColor = desc.frameColor;
+    if (desc.textColor >= 0) c->textColor = desc.textColor;
+    if (desc.textBgColor >= 0) c->textBgColor = desc.textBgColor;
+    if (desc.fontSize > 0) c->pointSize = static_cast<int>(std::lround(desc.fontSize));
+    if (IsInteger(c->type) || c->type == T_FLOAT || c->type == T_DOUBLE) {
+        double lo, hi;
+        TypeRange(c->type, &lo, &hi);
+        c->min = desc.hasMin ? std::max(lo, Coerce(c->type, desc.min)) : lo;
+        c->max = desc.hasMax ? std::min(hi, Coerce(c->type, desc.max)) : hi;
+        if (c->kind == CTRL_SLIDE && !desc.hasMin) c->min = 0;
+        if (c->kind == CTRL_SLIDE && !desc.hasMax) c->max = 100;
+        if (c->min > c->max) c->max = c->min;
+    }
+    if (c->kind == CTRL_TEXT_MSG && desc.text.isEmpty() && desc.label.size())
+        c->text = desc.label; // a text message shows its label when it has no text of its own
+    else
+        c->text = desc.text;
+
+    QWidget *w = MakeWidget(*c, panel, desc);
+    c->widget = w;
+    if (HasCaption(c->kind) && !desc.label.isEmpty()) c->caption = MakeCaption(*c, panel.widget, desc.label);
+    // The stored value starts inside the range and in the control's type.
+    const double start =
+        desc.hasValue ? desc.value : (c->kind == CTRL_NUMERIC || c->kind == CTRL_SLIDE ? c->min : 0.0);
+    c->num = c->type == T_STRING || c->type == T_NONE ? 0.0 : Clamp(*c, Coerce(c->type, start));
+    if (c->kind == CTRL_TOGGLE_BUTTON || c->kind == CTRL_RADIO_BUTTON) c->num = c->num != 0.0;
+    if (c->kind == CTRL_RING) FillRing(*c);
+    if (c->serialPorts) RefreshPorts(*c);
+    if (c->kind == CTRL_TEXT_MSG && desc.textBgColor >= 0) w->setAutoFillBackground(true);
+    ApplyColors(*c);
+    ApplyFont(*c);
+    ShowValue(*c);
+    c->shownValue = Shown(*c);
+    PlaceControl(*c);
+    AttachControl(w, panel.handle, panel.serial, id);
+    w->setVisible(c->visible);
+    if (c->caption) {
+        c->caption->setVisible(c->visible);
+        c->caption->raise();
+    }
+    return c;
+}
+
+} // namespace kvor_ui
+
+// --- values ---------------------------------------------------------------------------------------
+
+namespace {
+
+int SetNumber(int panel, int control, double v) {
+    Control *c = FindControl(panel, control);
+    if (!c) return FindPanel(panel) ? UIEInvalidControl : UIEInvalidPanel;
+    switch (c->kind) {
+    case CTRL_COMMAND_BUTTON:
+        return 0;
+    case CTRL_TOGGLE_BUTTON:
+    case CTRL_RADIO_BUTTON:
+        c->num = v != 0.0 ? 1.0 : 0.0;
+        break;
+    case CTRL_NUMERIC:
+    case CTRL_NUMERIC_INDICATOR:
+    case CTRL_RING:
+    case CTRL_SLIDE:
+        c->num = Clamp(*c, Coerce(c->type, v));
+        break;
+    case CTRL_STRING:
+    case CTRL_TEXT_MSG:
+        c->text = QString::number(v, 'g', 15);
+        break;
+    default:
+        return UIEBadValue;
+    }
+    ShowValue(*c);
+    c->shownValue = Shown(*c);
+    return 0;
+}
+
+int GetNumber(int panel, int control, double *out) {
+    if (!out) return UIEBadValue;
+    Control *c = FindControl(panel, control);
+    if (!c) return FindPanel(panel) ? UIEInvalidControl : UIEInvalidPanel;
+    if (c->type == T_STRING) {
+        if (!ParseNumber(c->text, out)) {
+            *out = 0.0;
+            return UIEBadValue;
+        }
+        return 0;
+    }
+    if (c->type == T_NONE) return UIEBadValue;
+    *out = c->num;
+    return 0;
+}
+
+template <typename T> int GetAs(int panel, int control, T *value) {
+    if (!value) return UIEBadValue;
+    double d = 0.0;
+    const int r = GetNumber(panel, control, &d);
+    if (r < 0) return r;
+    if (std::is_floating_point<T>::value)
+        *value = static_cast<T>(d);
+    else
+        *value = static_cast<T>(static_cast<std::uint64_t>(Truncate64(d)));
+    return 0;
+}
+
+} // namespace
+
+int SetCtrlVal(int panel, int control, int value) {
+    return SetNumber(panel, control, value);
+}
+int SetCtrlVal(int panel, int control, unsigned int value) {
+    return SetNumber(panel, control, value);
+}
+int SetCtrlVal(int panel, int control, double value) {
+    return SetNumber(panel, control, value);
+}
+
+int SetCtrlVal(int panel, int control, const char *value) {
+    Control *c = FindControl(panel, control);
+    if (!c) return FindPanel(panel) ? UIEInvalidControl : UIEInvalidPanel;
+    const QString text = QString::fromLatin1(value ? value : "");
+    switch (c->kind) {
+    case CTRL_STRING:
+    case CTRL_TEXT_MSG:
+        c->text = text;
+        break;
+    case CTRL_TEXT_BOX: {
+        // A text box collects what it is given.
+        QString all = c->lines.join('\n') + text;
+        c->lines = all.split('\n');
+        break;
+    }
+    default: {
+        double d = 0.0;
+        if (!ParseNumber(text, &d)) return UIEBadValue;
+        return SetNumber(panel, control, d);
+    }
+    }
+    ShowText(*c);
+    return 0;
+}
+
+int GetCtrlVal(int panel, int control, unsigned short *value) {
+    return GetAs(panel, control, value);
+}
+int GetCtrlVal(int panel, int control, short *value) {
+    return GetAs(panel, control, value);
+}
+int GetCtrlVal(int panel, int control, int *value) {
+    return GetAs(panel, control, value);
+}
+int GetCtrlVal(int panel, int control, unsigned int *value) {
+    return GetAs(panel, control, value);
+}
+int GetCtrlVal(int panel, int control, float *value) {
+    return GetAs(panel, control, value);
+}
+int GetCtrlVal(int panel, int control, double *value) {
+    return GetAs(panel, control, value);
+}
+
+int GetCtrlVal(int panel, int control, char *value, size_t size) {
+    if (!value || size == 0) return UIEBadValue;
+    value[0] = '\0';
+    Control *c = FindControl(panel, control);
+    if (!c) return FindPanel(panel) ? UIEInvalidControl : UIEInvalidPanel;
+    QString text;
+    if (c->kind == CTRL_TEXT_BOX)
+        text = c->lines.join('\n');
+    else if (c->type == T_STRING)
+        text = c->text;
+    else if (c->type == T_NONE)
+        return UIEBadValue;
+    else
+        text = FormatNumber(*c, c->num);
+    CopyLatin1(text, value, size);
+    return 0;
+}
+
+// --- attributes -----------------------------------------------------------------------------------
+
+int SetCtrlAttribute(int panel, int control, int attribute, int value) {
+    Control *c = FindControl(panel, control);
+    if (!c) return FindPanel(panel) ? UIEInvalidControl : UIEInvalidPanel;
+    switch (attribute) {
+    case ATTR_DIMMED:
+        c->dimmed = value != 0;
+        if (c->widget) c->widget->setEnabled(!c->dimmed);
+        if (c->caption) c->caption->setEnabled(!c->dimmed);
+        return 0;
+    case ATTR_VISIBLE:
+        c->visible = value != 0;
+        if (c->widget) c->widget->setVisible(c->visible);
+        if (c->caption) c->caption->setVisible(c->visible);
+        return 0;
+    case ATTR_LEFT:
+        c->left = value;
+        break;
+    case ATTR_TOP:
+        c->top = value;
+        break;
+    case ATTR_WIDTH:
+    case ATTR_HEIGHT:
+        if (value < 0) return UIEBadValue;
+        if (c->kind == CTRL_TEXT_MSG && c->width == 0 && c->widget) {
+            // A text message sized to its text keeps that size from now on.
+            c->width = c->widget->width();
+            c->height = c->widget->height();
+        }
+        (attribute == ATTR_WIDTH ? c->width : c->height) = value;
+        break;
+    case ATTR_FRAME_COLOR:
+        c->frameColor = value & 0xFFFFFF;
+        ApplyColors(*c);
+        return 0;
+    case ATTR_TEXT_COLOR:
+        c->textColor = value & 0xFFFFFF;
+        ApplyColors(*c);
+        return 0;
+    case ATTR_TEXT_BGCOLOR:
+        c->textBgColor = value & 0xFFFFFF;
+        if (c->kind == CTRL_TEXT_MSG && c->widget) c->widget->setAutoFillBackground(true);
+        ApplyColors(*c);
+        return 0;
+    case ATTR_TEXT_POINT_SIZE:
+        if (value < 1 || value > 200) return UIEBadValue;
+        c->pointSize = value;
+        ApplyFont(*c);
+        break;
+    case ATTR_SCROLL_MODE:
+        c->scrollMode = value;
+        return c->kind == CTRL_STRIP_CHART ? SetStripAttribute(*c, attribute, value) : 0;
+    case ATTR_POINTS_PER_SCREEN:
+    case ATTR_NUM_TRACES:
+        if (c->kind != CTRL_STRIP_CHART) return UIEInvalidAttribute;
+        return SetStripAttribute(*c, attribute, value);
+    default:
+        return UIEInvalidAttribute;
+    }
+    PlaceControl(*c);
+    return 0;
+}
+
+int SetCtrlAttribute(int panel, int control, int attribute, const char *value) {
+    Control *c = FindControl(panel, control);
+    if (!c) return FindPanel(panel) ? UIEInvalidControl : UIEInvalidPanel;
+    const QString text = QString::fromLatin1(value ? value : "");
+    switch (attribute) {
+    case ATTR_TEXT_FONT:
+        c->fontName = text;
+        ApplyFont(*c);
+        PlaceControl(*c);
+        return 0;
+    case ATTR_LABEL_TEXT:
+        if (QAbstractButton *b = Button(*c)) {
+            b->setText(text);
+        } else if (c->kind == CTRL_TEXT_MSG) {
+            c->text = text;
+            ShowText(*c);
+        } else if (HasCaption(c->kind) && c->widget) {
+            if (!c->caption) {
+                c->caption = MakeCaption(*c, c->widget->parentWidget(), text);
+                c->caption->setVisible(c->visible);
+            }
+            c->caption->setText(text);
+            c->caption->setHidden(text.isEmpty() || !c->visible);
+        } else {
+            return UIEInvalidAttribute;
+        }
+        PlaceControl(*c);
+        return 0;
+    default:
+        return UIEInvalidAttribute;
+    }
+}
+
+int GetCtrlAttribute(int panel, int control, int attribute, int *value) {
+    if (!value) return UIEBadValue;
+    Control *c = FindControl(panel, control);
+    if (!c) return FindPanel(panel) ? UIEInvalidControl : UIEInvalidPanel;
+    switch (attribute) {
+    case ATTR_DIMMED:
+        *value = c->dimmed;
+        return 0;
+    case ATTR_VISIBLE:
+        *value = c->visible;
+        return 0;
+    case ATTR_LEFT:
+        *value = c->left;
+        return 0;
+    case ATTR_TOP:
+        *value = c->top;
+        return 0;
+    case ATTR_WIDTH:
+        *value = c->widget ? c->widget->width() : c->width;
+        return 0;
+    case ATTR_HEIGHT:
+        *value = c->widget ? c->widget->height() : c->height;
+        return 0;
+    case ATTR_FRAME_COLOR:
+        *value = c->frameColor;
+        return 0;
+    case ATTR_TEXT_COLOR:
+        *value = c->textColor;
+        return 0;
+    case ATTR_TEXT_BGCOLOR:
+        *value = c->textBgColor;
+        return 0;
+    case ATTR_TEXT_POINT_SIZE:
+        *value = c->pointSize > 0 || !c->widget ? c->pointSize : QFontInfo(c->widget->font()).pixelSize();
+        return 0;
+    case ATTR_SCROLL_MODE:
+        *value = c->scrollMode;
+        return 0;
+    case ATTR_POINTS_PER_SCREEN:
+    case ATTR_NUM_TRACES:
+        return GetStripAttribute(*c, attribute, value) ? 0 : UIEInvalidAttribute;
+    default:
+        return UIEInvalidAttribute;
+    }
+}
+
+int GetCtrlAttribute(int panel, int control, int attribute, char *value, size_t size) {
+    if (!value || size == 0) return UIEBadValue;
+    value[0] = '\0';
+    Control *c = FindControl(panel, control);
+    if (!c) return FindPanel(panel) ? UIEInvalidControl : UIEInvalidPanel;
+    QString text;
+    switch (attribute) {
+    case ATTR_TEXT_FONT:
+        text = c->fontName.isEmpty() && c->widget ? c->widget->font().family() : c->fontName;
+        break;
+    case ATTR_LABEL_TEXT:
+        if (QAbstractButton *b = Button(*c))
+            text = b->text();
+        else if (c->kind == CTRL_TEXT_MSG)
+            text = c->text;
+        else if (c->caption)
+            text = c->caption->text();
+        break;
+    default:
+        return UIEInvalidAttribute;
+    }
+    CopyLatin1(text, value, size);
+    return 0;
+}
+
+// --- new controls, pictures, text boxes ----------------------------------------------------------
+
+int NewCtrl(int panel, int kind, const char *label, int top, int left) {
+    Panel *p = FindPanel(panel);
+    if (!p || !p->widget) return UIEInvalidPanel;
+    if (kind < CTRL_COMMAND_BUTTON || kind > CTRL_STRIP_CHART) return UIEBadValue;
+    ControlDesc desc;
+    desc.kind = kind;
+    desc.type = DefaultType(kind);
+    desc.label = QString::fromLatin1(label ? label : "");
+    desc.top = top;
+    desc.left = left;
+    DefaultSize(kind, &desc.width, &desc.height);
+    desc.name = QStringLiteral("CTRL%1").arg(p->nextId);
+    if (kind == CTRL_TEXT_MSG) desc.text = desc.label;
+    const int id = p->nextId++;
+    p->controls[id] = CreateControl(*p, id, desc);
+    return id;
+}
+
+int DisplayImageFile(int panel, int control, const char *file) {
+    Control *c = FindControl(panel, control);
+    if (!c) return FindPanel(panel) ? UIEInvalidControl : UIEInvalidPanel;
+    if (c->kind != CTRL_PICTURE) return UIEInvalidControl;
+    const QString path = FindDataFile(QString::fromLocal8Bit(file ? file : ""));
+    if (path.isEmpty()) return UIEPanelFileNotFound;
+    QPixmap image;
+    if (!image.load(path)) return UIEBadValue;
+    auto *label = qobject_cast<QLabel *>(c->widget);
+    if (!label) return UIEInvalidControl;
+    label->setPixmap(image);
+    // The picture takes the size of its image.
+    c->width = image.width();
+    c->height = image.height();
+    PlaceControl(*c);
+    return 0;
+}
+
+int ReplaceTextBoxLine(int panel, int control, int line, const char *text) {
+    Control *c = FindControl(panel, control);
+    if (!c) return FindPanel(panel) ? UIEInvalidControl : UIEInvalidPanel;
+    if (c->kind != CTRL_TEXT_BOX) return UIEInvalidControl;
+    if (line < 0 || line > 100000) return UIEBadValue;
+    while (c->lines.size() <= line)
+        c->lines << QString();
+    c->lines[line] = QString::fromLatin1(text ? text : "");
+    ShowText(*c);
+    return 0;
+}
+
+int GetTextBoxLine(int panel, int control, int line, char *text, size_t size) {
+    if (!text || size == 0) return UIEBadValue;
+    text[0] = '\0';
+    Control *c = FindControl(panel, control);
+    if (!c) return FindPanel(panel) ? UIEInvalidControl : UIEInvalidPanel;
+    if (c->kind != CTRL_TEXT_BOX) return UIEInvalidControl;
+    if (line < 0 || line >= c->lines.size()) return UIEBadValue;
+    CopyLatin1(c->lines[line], text, size);
+    return 0;
+}
+
+// --- acting as the operator -----------------------------------------------------------------------
+
+namespace {
+
+bool Reachable(const Control &c) {
+    return c.widget && c.visible && !c.dimmed && c.widget->isEnabled();
+}
+
+} // namespace
+
+int UserClick(int panel, int control) {
+    Panel *p = FindPanel(panel);
+    Control *c = FindControl(panel, control);
+    if (!c) return p ? UIEInvalidControl : UIEInvalidPanel;
+    if (!c->widget) return UIEInvalidControl;
+    const std::uint64_t serial = p->serial;
+    const int kind = c->kind; // c may be gone once a callback has run
+    QWidget *target = c->widget;
+    QPoint pos = target->rect().center();
+    if (c->kind == CTRL_RADIO_BUTTON || c->kind == CTRL_TOGGLE_BUTTON) {
+        // Only the indicator and the text of a stretched button take the click.
+        pos = QPoint(6, target->height() / 2);
+    } else if (c->kind == CTRL_SLIDE) {
+        Slide *s = Slider(*c);
+        if (!s) return UIEInvalidControl;
+        QStyleOptionSlider option;
+        option.initFrom(s);
+        option.orientation = s->orientation();
+        option.minimum = s->minimum();
+        option.maximum = s->maximum();
+        option.sliderPosition = s->sliderPosition();
+        option.sliderValue = s->value();
+        option.tickPosition = s->tickPosition();
+        option.tickInterval = s->tickInterval();
+        option.subControls = QStyle::SC_SliderGroove | QStyle::SC_SliderHandle;
+        pos = s->style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, s).center();
+        target = s;
+    }
+    const QPointer<QWidget> guard(target);
+    QTest::mousePress(target, Qt::LeftButton, Qt::KeyboardModifiers(), pos);
+    // The left-click callback may have taken the panel away.
+    if (!guard || !FindPanel(panel, serial)) return 0;
+    QTest::mouseRelease(target, Qt::LeftButton, Qt::KeyboardModifiers(), pos);
+    if (kind == CTRL_RING && guard && FindPanel(panel, serial))
+        if (auto *ring = qobject_cast<QComboBox *>(guard.data())) ring->hidePopup();
+    return 0;
+}
+
+int UserCommit(int panel, int control) {
+    Panel *p = FindPanel(panel);
+    Control *c = FindControl(panel, control);
+    if (!c) return p ? UIEInvalidControl : UIEInvalidPanel;
+    if (!c->widget) return UIEInvalidControl;
+    switch (c->kind) {
+    case CTRL_COMMAND_BUTTON:
+    case CTRL_TOGGLE_BUTTON:
+    case CTRL_RADIO_BUTTON:
+        QTest::keyClick(c->widget, Qt::Key_Space);
+        return 0;
+    case CTRL_NUMERIC:
+        QTest::keyClick(c->widget, Qt::Key_Return);
+        return 0;
+    case CTRL_RING:
+    case CTRL_SLIDE:
+        DeliverCtrlEvent(panel, p->serial, control, EVENT_COMMIT);
+        return 0;
+    default:
+        return UIEInvalidControl;
+    }
+}
+
+int UserSetValue(int panel, int control, double value) {
+    Panel *p = FindPanel(panel);
+    Control *c = FindControl(panel, control);
+    if (!c) return p ? UIEInvalidControl : UIEInvalidPanel;
+    if (!Reachable(*c)) return UIEInvalidControl;
+    if (!std::isfinite(value)) return UIEBadValue;
+    switch (c->kind) {
+    case CTRL_TOGGLE_BUTTON:
+    case CTRL_RADIO_BUTTON:
+        c->num = value != 0.0 ? 1.0 : 0.0;
+        ShowValue(*c);
+        break;
+    case CTRL_NUMERIC:
+        if (NumEdit *e = Edit(*c)) {
+            const QSignalBlocker block(e);
+            e->setValue(value); // held to the range and rounded to the decimals, as typed
+            c->shownValue = e->value();
+            c->num = Clamp(*c, Coerce(c->type, c->shownValue));
+        }
+        break;
+    case CTRL_RING: {
+        if (c->serialPorts) RefreshPorts(*c); // what the operator would see on opening it
+        const double v = Coerce(c->type, value);
+        bool found = false;
+        for (const RingItem &item : c->items)
+            found = found || Coerce(c->type, item.value) == v;
+        if (!found) return UIEBadValue;
+        c->num = v;
+        ShowRingValue(*c);
+        break;
+    }
+    case CTRL_SLIDE:
+        if (Slide *s = Slider(*c)) {
+            const QSignalBlocker block(s);
+            s->setValue(static_cast<int>(std::lround(std::min(std::max(value, -2e9), 2e9))));
+            c->num = Clamp(*c, Coerce(c->type, s->value()));
+            if (QLabel *r = Readout(*c)) r->setText(FormatNumber(*c, c->num));
+        }
+        break;
+    default:
+        return UIEInvalidControl;
+    }
+    const std::uint64_t serial = p->serial;
+    DeliverCtrlEvent(panel, serial, control, EVENT_VAL_CHANGED);
+    DeliverCtrlEvent(panel, serial, control, EVENT_COMMIT);
+    return 0;
+}

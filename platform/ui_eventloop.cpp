@@ -1,0 +1,125 @@
+// The event loop: RunUserInterface, QuitUserInterface, ProcessSystemEvents, AfterDelay.
+//
+// Callbacks may wait for the sensor in loops of their own that call ProcessSystemEvents, so
+// loops nest: the main loop dispatches a click, whose callback loops and dispatches further
+// clicks, timers and serial notifications. A quit request is therefore only recorded here; the
+// main loop sees it once the callback that is running has returned.
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QTimer>
+
+#include <cmath>
+#include <functional>
+#include <map>
+
+#include "inspect.h"
+#include "ui_internal.h"
+
+using namespace kvor_ui;
+
+namespace {
+
+bool g_quitRequested = false;
+int g_quitCode = 0;
+
+// How long ProcessSystemEvents waits for the next event when nothing is pending. Whatever a
+// waiting loop waits for raises an event and ends the wait at once: serial bytes, a click, a
+// timer. Only a loop's own time-out raises none, and is noticed up to this much late. Each
+// wake-up costs the thread some 30 to 40 us, so a 1 ms wait would keep 3 to 4 per cent of a core
+// busy through every wait for the sensor; 10 ms costs a tenth of that, and is small beside the
+// 1.5 s time-outs.
+constexpr int kIdleWaitMs = 10;
+
+// Wakes a waiting ProcessSystemEvents when nothing else happens.
+QTimer *Tick() {
+    static QTimer *tick = nullptr;
+    if (!tick) {
+        tick = new QTimer;
+        tick->setSingleShot(true);
+        tick->setTimerType(Qt::PreciseTimer);
+        tick->setInterval(kIdleWaitMs);
+    }
+    return tick;
+}
+
+// Runs the functions queued by AfterDelay; one object for all of them, so that a delayed call
+// leaves nothing behind to be deleted later.
+class DelayedCalls : public QObject {
+  public:
+    void Add(int ms, std::function<void()> fn) {
+        const int id = startTimer(ms, Qt::PreciseTimer);
+        if (id != 0) calls_[id] = std::move(fn);
+    }
+
+  protected:
+    void timerEvent(QTimerEvent *event) override {
+        const int id = event->timerId();
+        killTimer(id);
+        auto it = calls_.find(id);
+        if (it == calls_.end()) return;
+        std::function<void()> fn = std::move(it->second);
+        calls_.erase(it);
+        if (fn) fn();
+    }
+
+  private:
+    std::map<int, std::function<void()>> calls_;
+};
+
+DelayedCalls *Delayed() {
+    static DelayedCalls *calls = new DelayedCalls;
+    return calls;
+}
+
+} // namespace
+
+namespace kvor_ui {
+void ForgetQuitRequest() {
+    g_quitRequested = false;
+}
+} // namespace kvor_ui
+
+int RunUserInterface(void) {
+    if (!AppReady()) return UIENotInitialised;
+    QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance();
+    if (!dispatcher) return UIENotInitialised;
+    while (!g_quitRequested) {
+        CollectDiscardedPanels();
+        dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    }
+    g_quitRequested = false;
+    CollectDiscardedPanels();
+    return g_quitCode;
+}
+
+int QuitUserInterface(int code) {
+    g_quitCode = code;
+    g_quitRequested = true;
+    if (QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance()) dispatcher->wakeUp();
+    return 0;
+}
+
+int ProcessSystemEvents(void) {
+    if (!AppReady()) return UIENotInitialised;
+    QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance();
+    if (!dispatcher) return UIENotInitialised;
+    CollectDiscardedPanels();
+    if (!dispatcher->processEvents(QEventLoop::AllEvents)) {
+        // Nothing was pending: wait for the next event, but not so long that a polling caller
+        // misses its time-out by much.
+        QTimer *tick = Tick();
+        tick->start();
+        dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        // Something else woke us: the tick would only wake the next wait early.
+        tick->stop();
+    }
+    return 0;
+}
+
+void AfterDelay(double seconds, std::function<void()> fn) {
+    if (!AppReady() || !fn) return;
+    double ms = std::ceil(seconds * 1000.0);
+    if (!(ms >= 0.0)) ms = 0.0;
+    if (ms > 2147483647.0) ms = 2147483647.0;
+    Delayed()->Add(static_cast<int>(ms), std::move(fn));
+}
