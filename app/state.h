@@ -16,7 +16,8 @@ constexpr int DATFILE = 3;      // memory target: a parameter file
 constexpr int YOFFSET = 30000;  // default of parameter.offset
 constexpr double TIMEOUT = 1.5; // seconds: every wait for an answer, and the port's own time-out
 constexpr int eventMask = 0x8006; // receive notification: queue full | event char | out empty
-constexpr int sync = 0x55;        // event character of the receive notification
+// Event character of the receive notification. Upper case because POSIX already has sync().
+constexpr int SYNC = 0x55;
 extern uint16_t ADCMAX;           // load value 1024: full scale of the video signal (1024 or 256)
 
 // --- panel handles ------------------------------------------------------------------------------
