@@ -1,0 +1,278 @@
+// The binding of the parameter record to the panel controls: limits, scale conversion, threshold
+// line and the bar graph's parameter decorations.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "K-VOR-RNZazorU30.h"
+#include "fixtures.h"
+#include "inspect.h"
+#include "params.h"
+#include "state.h"
+#include "userint.h"
+
+namespace {
+
+unsigned short U16(int panel, int control) {
+    unsigned short v = 0xBEEF;
+    EXPECT_GE(GetCtrlVal(panel, control, &v), 0);
+    return v;
+}
+
+int Dimmed(int panel, int control) {
+    int v = -1;
+    EXPECT_GE(GetCtrlAttribute(panel, control, ATTR_DIMMED, &v), 0);
+    return v;
+}
+
+// Every control of the binding with the word it shows.
+struct Binding {
+    int *panel;
+    int control;
+    int word;
+};
+// clang-format off
+const Binding kBindings[] = {
+    {&pHandle, PANEL_NEDITEdgeLeft, 4},  {&pHandle, PANEL_NEDITEdgeRight, 5},
+    {&pPara1, PARA1_P11, 11},            {&pPara1, PARA1_AnaMode, 10},
+    {&pPara1, PARA1_P02, 2},             {&pPara1, PARA1_EvalMode, 3},
+    {&pPara1, PARA1_NEDITTolerance, 7},  {&pPara1, PARA1_DROPHardware, 13},
+    {&pPara1, PARA1_P08, 8},             {&pPara1, PARA1_P09, 9},
+    {&pPara2, PARA2_P00, 0},             {&pPara2, PARA2_SLIDEVideoThreshold, 14},
+    {&pPara2, PARA2_P01, 1},             {&pPara2, PARA2_Setpoint, 6},
+    {&pCalib, CALIB_P12, 12},
+};
+// clang-format on
+
+class PanelBinding : public ProgramTest {
+  protected:
+    void TearDown() override {
+        ADCMAX = 1024; // InitVars leaves it alone; the next test expects the load value
+        ProgramTest::TearDown();
+    }
+    // A set that every limit leaves alone, with a distinct value in each word.
+    void LoadValidSet() {
+        const uint16_t words[15] = {700, 1, 0, 2, 100, 3000, 1500, 250, 900, 2, 5, 1, 4321, 2, 333};
+        for (int k = 0; k < 15; ++k)
+            parameter.set0[k] = words[k];
+        parameter.scale = 24576;
+        parameter.offset = -12345;
+    }
+};
+
+TEST_F(PanelBinding, EachControlShowsItsWordAndReadsBackIntoIt) {
+    LoadValidSet();
+    SetPanelValues();
+    for (const Binding &b : kBindings)
+        EXPECT_EQ(U16(*b.panel, b.control), parameter.set0[b.word]) << "word " << b.word;
+    int offset = 0;
+    GetCtrlVal(pCalib, CALIB_Offset, &offset);
+    EXPECT_EQ(offset, -12345);
+
+    const ParameterRecord shown = parameter;
+    for (uint16_t &w : parameter.set0)
+        w = 0;
+    parameter.scale = 0;
+    parameter.offset = 0;
+    GetPanelValues();
+    for (int k = 0; k < 15; ++k)
+        EXPECT_EQ(parameter.set0[k], shown.set0[k]) << "word " << k;
+    EXPECT_EQ(parameter.scale, 24576u);
+    EXPECT_EQ(parameter.offset, -12345);
+}
+
+TEST_F(PanelBinding, LimitsChangeTheRecordAndTheControls) {
+    struct Case {
+        int word;
+        uint16_t received, limited;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {14, 5, 10},      {14, 2000, 950},  {14, 10, 10},    {14, 950, 950},   // c, d
+        {3, 3, 3},        {3, 4, 4},        {3, 9, 4},                         // g
+        {4, 5000, 1},     {4, 4096, 4096},                                     // k
+        {5, 5000, 4096},  {5, 0, 1},        {5, 4096, 4096},                   // l, m
+        {7, 0, 1},        {7, 5000, 4096},  {7, 4096, 4096},                   // h, i
+        {0, 1001, 500},   {0, 1000, 1000},                                     // a
+        {11, 2, 0},       {10, 8, 0},       {10, 7, 7},       {2, 5, 1},       // b, e, f
+        {9, 3, 0},        {13, 7, 3},       {8, 2000, 1024},  {1, 9, 1},       // j, n, o, p
+        {6, 65535, 65535}, {12, 65535, 65535},                                 // not limited
+    };
+    // clang-format on
+    for (const Case &c : cases) {
+        LoadValidSet();
+        parameter.set0[c.word] = c.received;
+        SetPanelValues();
+        EXPECT_EQ(parameter.set0[c.word], c.limited) << "word " << c.word << " received " << c.received;
+        for (const Binding &b : kBindings) {
+            if (b.word == c.word) {
+                EXPECT_EQ(U16(*b.panel, b.control), c.limited) << "word " << c.word;
+            }
+        }
+    }
+}
+
+TEST_F(PanelBinding, ToleranceAndEdgesFollowThePixelAxis) {
+    ccdvirtpixel = 2048;
+    LoadValidSet();
+    parameter.set0[7] = 3000;
+    parameter.set0[4] = 2049;
+    parameter.set0[5] = 2049;
+    SetPanelValues();
+    EXPECT_EQ(parameter.set0[7], 2048);
+    EXPECT_EQ(parameter.set0[4], 1);
+    EXPECT_EQ(parameter.set0[5], 2048);
+}
+
+TEST_F(PanelBinding, LimitsLeaveSet1ScaleAndOffsetAlone) {
+    LoadValidSet();
+    for (int k = 0; k < 11; ++k)
+        parameter.set1[k] = static_cast<uint16_t>(60000 + k);
+    parameter.scale = 0xFFFFFFFFu;
+    parameter.offset = std::numeric_limits<int32_t>::min();
+    SetPanelValues();
+    for (int k = 0; k < 11; ++k)
+        EXPECT_EQ(parameter.set1[k], 60000 + k);
+    EXPECT_EQ(parameter.scale, 0xFFFFFFFFu);
+    EXPECT_EQ(parameter.offset, std::numeric_limits<int32_t>::min());
+}
+
+TEST_F(PanelBinding, ScaleConvertsThroughTheCalibrationControl) {
+    SetCtrlVal(pCalib, CALIB_Scale, 1.5);
+    GetPanelValues();
+    EXPECT_EQ(parameter.scale, 24576u);
+
+    SetCtrlVal(pCalib, CALIB_Scale, 0.00001); // 0.16384 truncates to 0
+    GetPanelValues();
+    EXPECT_EQ(parameter.scale, 0u);
+
+    SetCtrlVal(pCalib, CALIB_Scale, 131072.0); // 2^31: above the signed range
+    GetPanelValues();
+    EXPECT_EQ(parameter.scale, 2147483648u);
+
+    LoadValidSet();
+    parameter.scale = 24576;
+    SetPanelValues();
+    float shown = 0.0f;
+    GetCtrlVal(pCalib, CALIB_Scale, &shown);
+    EXPECT_FLOAT_EQ(shown, 1.5f);
+
+    parameter.scale = 4294950912u; // 262143 x 16384: taken as unsigned
+    SetPanelValues();
+    double big = 0.0;
+    GetCtrlVal(pCalib, CALIB_Scale, &big);
+    EXPECT_DOUBLE_EQ(big, 262143.0);
+}
+
+TEST(ScaleConversion, TruncatesAndWrapsWithoutUndefinedBehaviour) {
+    EXPECT_EQ(ScaleFromFloat(1.0f), 16384u);
+    EXPECT_EQ(ScaleFromFloat(1.5f), 24576u);
+    EXPECT_EQ(ScaleFromFloat(0.00001f), 0u);
+    EXPECT_EQ(ScaleFromFloat(1.00005f), 16384u); // 16384.8 truncates, never rounds up
+    // At and above 2^31 the full unsigned range is used.
+    EXPECT_EQ(ScaleFromFloat(131072.0f), 2147483648u);
+    EXPECT_EQ(ScaleFromFloat(200000.5f), 3276808192u);
+    EXPECT_EQ(ScaleFromFloat(262143.0f), 4294950912u);
+    // A negative product gives the two's complement of its truncated value.
+    EXPECT_EQ(ScaleFromFloat(-1.5f), 4294967296u - 24576u);
+    EXPECT_EQ(ScaleFromFloat(-1.00005f), 4294967296u - 16384u);
+    EXPECT_EQ(ScaleFromFloat(-0.00001f), 0u);
+    // Beyond 32 bits only the low 32 bits remain.
+    EXPECT_EQ(ScaleFromFloat(262144.0f), 0u);
+    EXPECT_EQ(ScaleFromFloat(262145.0f), 16384u);
+    // Nothing that cannot be a number of the 64-bit range turns into garbage.
+    EXPECT_EQ(ScaleFromFloat(std::numeric_limits<float>::quiet_NaN()), 0u);
+    EXPECT_EQ(ScaleFromFloat(std::numeric_limits<float>::infinity()), 0u);
+    EXPECT_EQ(ScaleFromFloat(-std::numeric_limits<float>::infinity()), 0u);
+    EXPECT_EQ(ScaleFromFloat(std::numeric_limits<float>::max()), 0u);
+    EXPECT_EQ(ScaleFromFloat(-std::numeric_limits<float>::max()), 0u);
+
+    EXPECT_FLOAT_EQ(ScaleToFloat(24576u), 1.5f);
+    EXPECT_FLOAT_EQ(ScaleToFloat(0u), 0.0f);
+    EXPECT_FLOAT_EQ(ScaleToFloat(2147483648u), 131072.0f); // not taken as negative
+}
+
+TEST_F(PanelBinding, ThresholdLineUsesAdcmax) {
+    SetCtrlVal(pPara2, PARA2_SLIDEVideoThreshold, 50);
+    GetPanelValues();
+    for (uint16_t v : thdArray)
+        ASSERT_EQ(v, 512);
+
+    ADCMAX = 256;
+    GetPanelValues();
+    for (uint16_t v : thdArray)
+        ASSERT_EQ(v, 128);
+
+    LoadValidSet();
+    parameter.set0[14] = 333; // 256 x 333 / 100 = 852.48
+    SetPanelValues();
+    for (uint16_t v : thdArray)
+        ASSERT_EQ(v, 852);
+}
+
+TEST_F(PanelBinding, ReceivedHardwareVariantDoesNotChangeTheDimming) {
+    SetCtrlAttribute(pPara1, PARA1_NEDITTolerance, ATTR_DIMMED, 0);
+    LoadValidSet();
+    parameter.set0[13] = 3;
+    SetPanelValues();
+    EXPECT_EQ(U16(pPara1, PARA1_DROPHardware), 3);
+    EXPECT_EQ(Dimmed(pPara1, PARA1_NEDITTolerance), 0);
+
+    SetCtrlAttribute(pPara1, PARA1_NEDITTolerance, ATTR_DIMMED, 1);
+    parameter.set0[13] = 0;
+    SetPanelValues();
+    EXPECT_EQ(U16(pPara1, PARA1_DROPHardware), 0);
+    EXPECT_EQ(Dimmed(pPara1, PARA1_NEDITTolerance), 1);
+}
+
+TEST_F(PanelBinding, DrawsAxisCursorsAndBandsOverTheOldOnes) {
+    DeleteGraphPlot(pHandle, PANEL_GRAPH, -1, VAL_DELAYED_DRAW);
+    SetGraphCursor(pHandle, PANEL_GRAPH, 1, 77.0, 1.0);
+    ccdvirtpixel = 2048;
+    LoadValidSet();
+    parameter.set0[4] = 100;
+    parameter.set0[5] = 1900;
+    parameter.set0[6] = 50;
+    parameter.set0[7] = 100;
+    SetPanelValues();
+
+    int mode = -1;
+    double lo = 0.0, hi = 0.0;
+    GetAxisScalingMode(pHandle, PANEL_GRAPH, VAL_XAXIS, &mode, &lo, &hi);
+    EXPECT_EQ(mode, VAL_MANUAL);
+    EXPECT_DOUBLE_EQ(lo, 1.0);
+    EXPECT_DOUBLE_EQ(hi, 2048.0);
+
+    double x = 0.0, y = 0.0;
+    GetGraphCursor(pHandle, PANEL_GRAPH, 1, &x, &y);
+    EXPECT_DOUBLE_EQ(x, 77.0); // the setpoint cursor is not moved here
+    GetGraphCursor(pHandle, PANEL_GRAPH, 2, &x, &y);
+    EXPECT_DOUBLE_EQ(x, 100.0);
+    EXPECT_DOUBLE_EQ(y, 0.75);
+    GetGraphCursor(pHandle, PANEL_GRAPH, 3, &x, &y);
+    EXPECT_DOUBLE_EQ(x, 1900.0);
+    EXPECT_DOUBLE_EQ(y, 0.75);
+
+    std::vector<GraphItem> items = GetGraphItems(pHandle, PANEL_GRAPH);
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[0].kind, GRAPH_ITEM_RECTANGLE);
+    EXPECT_EQ(items[0].color, 0xA0A0A0);
+    EXPECT_EQ(items[0].fillColor, 0xA0A0A0);
+    EXPECT_DOUBLE_EQ(items[0].x1, 0.0);
+    EXPECT_DOUBLE_EQ(items[0].y1, 0.0);
+    EXPECT_DOUBLE_EQ(items[0].x2, 2048.0);
+    EXPECT_DOUBLE_EQ(items[0].y2, 1.0);
+    EXPECT_EQ(items[1].color, 0x00FF00);
+    EXPECT_EQ(items[1].fillColor, 0x00FF00);
+    EXPECT_DOUBLE_EQ(items[1].x1, -50.0); // signed: the band reaches below the axis
+    EXPECT_DOUBLE_EQ(items[1].y1, 0.0);
+    EXPECT_DOUBLE_EQ(items[1].x2, 150.0);
+    EXPECT_DOUBLE_EQ(items[1].y2, 0.25);
+
+    SetPanelValues();
+    EXPECT_EQ(GetGraphItems(pHandle, PANEL_GRAPH).size(), 4u);
+}
+
+} // namespace
