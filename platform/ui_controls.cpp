@@ -311,28 +311,34 @@ void ApplyColors(Control &c) {
     QWidget *w = c.widget;
     if (!w) return;
     QPalette pal = w->palette();
+    // Colours apply to the active and inactive looks only, so that a dimmed control still
+    // greys out as the operator expects.
+    auto set = [&pal](QPalette::ColorRole role, const QColor &color) {
+        pal.setColor(QPalette::Active, role, color);
+        pal.setColor(QPalette::Inactive, role, color);
+    };
     const QColor text = ToColor(c.textColor), back = ToColor(c.textBgColor);
     switch (c.kind) {
     case CTRL_DECORATION:
-        pal.setColor(QPalette::Window, ToColor(c.frameColor));
+        set(QPalette::Window, ToColor(c.frameColor));
         w->setAutoFillBackground(true);
         break;
     case CTRL_NUMERIC_INDICATOR:
     case CTRL_STRING:
     case CTRL_TEXT_MSG:
-        pal.setColor(QPalette::WindowText, text);
-        pal.setColor(QPalette::Window, back);
+        set(QPalette::WindowText, text);
+        set(QPalette::Window, back);
         break;
     case CTRL_COMMAND_BUTTON:
     case CTRL_TOGGLE_BUTTON:
     case CTRL_RADIO_BUTTON:
-        pal.setColor(QPalette::ButtonText, text);
-        pal.setColor(QPalette::WindowText, text);
+        set(QPalette::ButtonText, text);
+        set(QPalette::WindowText, text);
         break;
     default:
-        pal.setColor(QPalette::Text, text);
-        pal.setColor(QPalette::Base, back);
-        pal.setColor(QPalette::ButtonText, text);
+        set(QPalette::Text, text);
+        set(QPalette::Base, back);
+        set(QPalette::ButtonText, text);
         break;
     }
     w->setPalette(pal);

@@ -29,9 +29,33 @@ constexpr double kDefaultRefreshRate = 60.0;
 constexpr double kMinRefreshRate = 24.0;
 constexpr double kMaxRefreshRate = 240.0;
 
+// The bottom paint buffer of a plot, cleared to the plot's background instead of to transparent.
+// Nothing lies beneath it, so the window needs no background fill under it and takes the
+// opaque buffer as a plain copy instead of blending it: two passes over the pixels per frame
+// instead of four.
+class OpaqueBuffer : public QCPPaintBufferPixmap {
+  public:
+    OpaqueBuffer(const QSize &size, double devicePixelRatio, const QColor &background)
+        : QCPPaintBufferPixmap(size, devicePixelRatio), background_(background) {
+        mBuffer.fill(background_);
+    }
+    void clear(const QColor &) override { mBuffer.fill(background_); }
+
+  private:
+    QColor background_;
+};
+
 class Plot : public QCustomPlot {
   public:
     explicit Plot(QWidget *parent) : QCustomPlot(parent) {
+        // The plot reuses the buffers it finds; the first one (the bottom one) is ours. The
+        // others, should a layer ever need one of its own, stay transparent above it.
+        const QSharedPointer<QCPAbstractPaintBuffer> bottom(
+            new OpaqueBuffer(viewport().size(), bufferDevicePixelRatio(), Qt::white));
+        if (mPaintBuffers.isEmpty())
+            mPaintBuffers.append(bottom);
+        else
+            mPaintBuffers[0] = bottom;
         connect(this, &QCustomPlot::beforeReplot, this, [this] {
             ApplyAutoscale();
             lastReplot.start();
@@ -82,6 +106,14 @@ class Plot : public QCustomPlot {
     bool scrolling = false; // a strip chart moves its x axis itself
 
   protected:
+    // As the plot paints itself, less the background fill that the opaque bottom buffer makes
+    // redundant.
+    void paintEvent(QPaintEvent *) override {
+        QCPPainter painter(this);
+        if (!painter.isActive()) return;
+        for (const QSharedPointer<QCPAbstractPaintBuffer> &buffer : mPaintBuffers)
+            buffer->draw(&painter);
+    }
     void showEvent(QShowEvent *event) override {
         QCustomPlot::showEvent(event);
         if (stale) {
@@ -341,7 +373,9 @@ void ClearStrip(StripState &s) {
 
 // Writes the samples held into the chart's graphs and scrolls the x axis to the newest.
 void SyncStrip(StripState &s) {
-    const long long first = s.total - s.count;
+    // The operator reads positions on the screen, oldest at the left, so the samples are keyed
+    // by their place among the points per screen, not by how many came before them.
+    const long long first = s.pps - s.count;
     for (int t = 0; t < s.traces && t < static_cast<int>(s.graphs.size()); ++t) {
         QCPGraphDataContainer &data = *s.graphs[static_cast<size_t>(t)]->data();
         ResizeData(data, s.count);
@@ -351,8 +385,7 @@ void SyncStrip(StripState &s) {
             it->value = s.ring[static_cast<size_t>(t * s.pps + (s.head + i) % s.pps)];
         }
     }
-    const double last = static_cast<double>(std::max<long long>(s.total, s.pps) - 1);
-    s.plot->xAxis->setRange(last - s.pps + 1, std::max(last, last - s.pps + 2));
+    s.plot->xAxis->setRange(0.0, std::max(1.0, static_cast<double>(s.pps - 1)));
     s.plot->Request();
 }
 

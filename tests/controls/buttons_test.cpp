@@ -58,6 +58,31 @@ class ButtonTest : public SensorTest {
 
 // --- RUN and STOP ---------------------------------------------------------------------------
 
+TEST_F(ButtonTest, GetIsDimmedWhileRunLoopsSoNoRawAnswerIsStoredAsAParameterSet) {
+    // GET takes the first frame of any command as its answer; inside RUN that would be a
+    // raw-data answer, stored as set 0 and sent back to the sensor by the next SEND.
+    sim->setRawOverride(kRaw);
+    const uint16_t toleranceBefore = parameter.set0[7];
+    int getDimmed = -1;
+    size_t atClick = 0;
+    schedule.when([&] { return sim->requestCount() >= 3; },
+                  [&] {
+                      getDimmed = Dimmed(PANEL_BTNGet);
+                      UserClick(pHandle, PANEL_BTNGet);
+                      atClick = sim->requestCount();
+                  });
+    schedule.when([&] { return atClick > 0 && sim->requestCount() >= atClick + 3; },
+                  [] { UserClick(pHandle, PANEL_BTNStop); });
+    schedule.safetyStop(20.0);
+
+    UserClick(pHandle, PANEL_BTNRun);
+
+    EXPECT_FALSE(schedule.safetyFired());
+    EXPECT_EQ(getDimmed, 1);
+    for (const kvorsim::Request &r : sim->requests()) EXPECT_EQ(r.command, 8);
+    EXPECT_EQ(parameter.set0[7], toleranceBefore);
+}
+
 TEST_F(ButtonTest, StopFromTheKeyboardLeavesRunRunningAClickEndsIt) {
     sim->setRawOverride(kRaw);
     size_t atCommit = 0;
@@ -333,9 +358,9 @@ TEST_F(ProgramTest, RunAndVideoWithoutSensorSelectRamAndTimeOut) {
     EXPECT_EQ(Dimmed(PANEL_CMDBTN13), 0);
     EXPECT_EQ(Dimmed(PANEL_CMDBTN11), 1);
 
-    // VIDEO stays dimmed, so a click on it does nothing, until the STOP commit releases it.
+    // GET stays dimmed, so a click on it does nothing, until the STOP commit releases it.
     SetCtrlVal(pHandle, PANEL_STATUS, "");
-    UserClick(pHandle, PANEL_BTNVideo);
+    UserClick(pHandle, PANEL_CMDBTN11);
     EXPECT_EQ(StatusText(), "");
     UserCommit(pHandle, PANEL_BTNStop);
     EXPECT_EQ(Dimmed(PANEL_CMDBTN11), 0);
