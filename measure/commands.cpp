@@ -132,7 +132,7 @@ void PushRUN(void) {
     graph_flag = 0;
     FlushInQ(com);
     FlushOutQ(com);
-    // VIDEO stays dimmed until the STOP commit or the end of a VIDEO loop releases it.
+    // GET stays dimmed until the STOP commit or the end of a VIDEO loop releases it.
     DimCommandButton(PANEL_CMDBTN13, 0);
 }
 
