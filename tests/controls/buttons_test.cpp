@@ -2,7 +2,7 @@
 // operates them.
 #include <gtest/gtest.h>
 
-#include "../measure/program_state.h"
+#include "state.h"
 
 #include <cstdio>
 #include <string>

@@ -2,7 +2,7 @@
 // the page toggles and the recorder window.
 #include <gtest/gtest.h>
 
-#include "../measure/program_state.h"
+#include "state.h"
 
 #include <algorithm>
 #include <string>

@@ -1,7 +1,7 @@
 // The live bar graph and indicators drawn from one raw-data answer.
 #include <gtest/gtest.h>
 
-#include "program_state.h"
+#include "state.h"
 
 #include <algorithm>
 #include <vector>

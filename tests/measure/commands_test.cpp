@@ -1,7 +1,7 @@
 // GET, RUN and VIDEO against the simulated sensor on a pseudo-terminal.
 #include <gtest/gtest.h>
 
-#include "program_state.h"
+#include "state.h"
 
 #include <algorithm>
 #include <vector>

@@ -6,7 +6,7 @@
 // safety stop so that a broken loop fails the test instead of hanging it.
 #pragma once
 
-#include "program_state.h"
+#include "state.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,7 +1,7 @@
 // The strip-chart history, the video curve and the array operations behind them.
 #include <gtest/gtest.h>
 
-#include "program_state.h"
+#include "state.h"
 
 #include <algorithm>
 #include <vector>
