@@ -2,7 +2,8 @@
 # Installs the Debian packages that building and testing need, when any is missing.
 set -euo pipefail
 packages=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libqcustomplot-dev
-          libqcustomplot2.1-qt6 libgtest-dev googletest libgl-dev fonts-dejavu-core)
+          libqcustomplot2.1-qt6 libgtest-dev googletest libgl-dev fonts-dejavu-core
+          clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
