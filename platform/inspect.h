@@ -40,6 +40,12 @@ int GetTraceColor(int panel, int control, int trace);
 // Counters: how often a graph or strip chart was repainted (for benchmarks).
 long GraphRepaintCount(int panel, int control);
 
+// --- serial ports ------------------------------------------------------------------------------
+// The program's own turnaround on a port: for each write that followed received bytes, the
+// seconds from the last of those bytes being taken in to the write, oldest first (the newest
+// 4096). Taking them empties the record; the first call only starts recording.
+std::vector<double> TakeComTurnarounds(int port);
+
 // --- acting as the operator ------------------------------------------------------------------
 // A mouse click on the control as the operator gives it (left click event, then the commit or
 // value change the control kind raises).

@@ -18,8 +18,11 @@
 //   anything else                                           -> kRS_UnknownSysError (-1)
 #include "rs232.h"
 
+#include "inspect.h"
+
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QMetaObject>
 #include <QPointer>
@@ -28,8 +31,14 @@
 #include <QString>
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <vector>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <poll.h>
+#endif
 
 namespace {
 
@@ -57,7 +66,38 @@ struct ComPort {
     char eventCharacter = 0;
     void *callbackData = nullptr;
     int pendingEvents = 0; // event-character and output-empty events not yet reported
+    qint64 lastInNs = -1;  // when bytes last came in, while no write has followed them
 };
+
+// For benchmarks: the program's own turnaround on each port, from the last bytes taken in to
+// the write that followed them. A fixed ring, so that recording never allocates.
+constexpr size_t kTurnaroundRing = 4096;
+struct TurnaroundLog {
+    std::vector<double> seconds;
+    size_t next = 0, count = 0;
+};
+std::map<int, TurnaroundLog> g_turnarounds;
+
+qint64 NowNs() {
+    static const QElapsedTimer clock = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
+    return clock.nsecsElapsed();
+}
+
+void RecordTurnaround(int port, ComPort &p) {
+    if (p.lastInNs < 0) return;
+    const double gap = static_cast<double>(NowNs() - p.lastInNs) / 1e9;
+    p.lastInNs = -1;
+    auto it = g_turnarounds.find(port);
+    if (it == g_turnarounds.end()) return; // nobody asked for them
+    TurnaroundLog &log = it->second;
+    log.seconds[log.next] = gap;
+    log.next = (log.next + 1) % kTurnaroundRing;
+    log.count = std::min(log.count + 1, kTurnaroundRing);
+}
 
 ComPort g_ports[kMaxComPort + 1];
 std::map<int, std::string> g_overrides;
@@ -129,6 +169,7 @@ void ClosePort(ComPort &p) {
     p.callback = nullptr;
     p.callbackMask = 0;
     p.pendingEvents = 0;
+    p.lastInNs = -1;
     p.inQueue.clear();
     // An explicit close: the lock file goes with it, and the read notifier stops.
     if (p.serial && p.serial->isOpen()) p.serial->close();
@@ -156,17 +197,35 @@ void ScheduleNotificationCheck(int port) {
         Qt::QueuedConnection);
 }
 
+// True when a notification check would call the function: the queue holds the notify count, or
+// an event that the function asked for occurred.
+bool NotificationDue(const ComPort &p) {
+    if (!p.callback) return false;
+    if (p.pendingEvents & p.callbackMask & (LWRS_RXFLAG | LWRS_TXEMPTY)) return true;
+    return (p.callbackMask & LWRS_RECEIVE) && p.inQueue.size() >= p.notifyCount;
+}
+
 // Moves what QSerialPort has read into our queue; beyond the queue size the bytes are dropped.
 void MoveBytes(int port) {
     ComPort &p = g_ports[port];
     if (!p.open || !p.serial) return;
-    const QByteArray bytes = p.serial->readAll();
-    if (bytes.isEmpty()) return;
-    const qsizetype room = std::max<qsizetype>(0, p.inQueueSize - p.inQueue.size());
-    p.inQueue.append(bytes.constData(), std::min<qsizetype>(room, bytes.size()));
-    if (!p.callback) return;
-    if (bytes.contains(p.eventCharacter)) p.pendingEvents |= LWRS_RXFLAG;
-    ScheduleNotificationCheck(port);
+    // Through a buffer of our own: a readAll() for every arrival would allocate every time.
+    char chunk[1024];
+    bool any = false;
+    for (;;) {
+        const qint64 n = p.serial->read(chunk, sizeof chunk);
+        if (n <= 0) break;
+        any = true;
+        const qsizetype room = std::max<qsizetype>(0, p.inQueueSize - p.inQueue.size());
+        p.inQueue.append(chunk, std::min<qsizetype>(room, static_cast<qsizetype>(n)));
+        p.lastInNs = NowNs();
+        if (p.callback && std::memchr(chunk, static_cast<unsigned char>(p.eventCharacter),
+                                      static_cast<size_t>(n)) != nullptr)
+            p.pendingEvents |= LWRS_RXFLAG;
+    }
+    // A frame arrives in pieces at the pace of the line. A piece that leaves the queue short of
+    // the notify count, and brings no event the function asked for, needs no event pass.
+    if (any && NotificationDue(p)) ScheduleNotificationCheck(port);
 }
 
 // Brings in bytes that reached the device while no events were processed.
@@ -198,12 +257,37 @@ void RunNotification(int port) {
     }
 }
 
+// True when the line behind an open port has gone: hung up, or the handle no longer valid.
+bool LineGone(QSerialPort *s) {
+#ifdef Q_OS_UNIX
+    const int fd = static_cast<int>(s->handle());
+    if (fd < 0) return true;
+    pollfd check{fd, POLLIN, 0};
+    int rc;
+    do {
+        rc = ::poll(&check, 1, 0);
+    } while (rc < 0 && errno == EINTR);
+    if (rc < 0) return true;
+    return (check.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+#else
+    Q_UNUSED(s);
+    return true;
+#endif
+}
+
 void OnError(int port, QSerialPort::SerialPortError error) {
     ComPort &p = g_ports[port];
     // open() reports NoError, and a poll with nothing to read reports TimeoutError: neither is a
     // failure. Errors while we configure the port are reported by OpenComConfig itself.
     if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError) return;
     if (!p.open || p.configuring || p.broken) return;
+    // Bytes that woke the reader can be flushed before it gets to them; the empty read that
+    // follows is reported as a read error, yet the line is fine. Only a line that is gone
+    // closes the port.
+    if (error == QSerialPort::ReadError && !LineGone(p.serial.data())) {
+        p.serial->clearError();
+        return;
+    }
     // A device that went away keeps raising errors as fast as the loop turns, with the port
     // still open. We cannot close it from inside its own signal, so mark it and close it at
     // the next safe point: the queued call below, or the next service call on this port.
@@ -392,7 +476,7 @@ int FlushInQ(int port) {
     ComPort *p = OpenPort(port);
     if (!p) return kRS_PortNotOpen;
     if (CloseIfBroken(*p)) return kRS_PortNotOpen;
-    p->inQueue.clear();
+    p->inQueue.resize(0); // keeps its storage: the queue is emptied before every request
     p->serial->clear(QSerialPort::Input);
     if (CloseIfBroken(*p)) return kRS_PortNotOpen;
     return 0;
@@ -439,6 +523,7 @@ int ComWrt(int port, const char *buffer, int count) {
     if (count < 0 || (count > 0 && buffer == nullptr)) return kRS_InvalidParameter;
     const qint64 room = std::max<qint64>(0, p->outQueueSize - p->serial->bytesToWrite());
     const qint64 n = std::min<qint64>(room, count);
+    if (count > 0) RecordTurnaround(port, *p);
     const qint64 written = n > 0 ? p->serial->write(buffer, n) : 0;
     // write() only buffers; flush() hands the bytes to the system before we return. Should the
     // system not take them all at once, we give it the port's time-out for the rest.
@@ -458,7 +543,9 @@ int ComRd(int port, char *buffer, int count) {
     if (!p) return kRS_PortNotOpen;
     if (CloseIfBroken(*p)) return kRS_PortNotOpen;
     if (count < 0 || (count > 0 && buffer == nullptr)) return kRS_InvalidParameter;
-    PullBytes(port);
+    // Bytes still on their way in come after those queued: only a short queue needs them. (The
+    // receive notification reads a frame that is already queued, once for every answer.)
+    if (p->inQueue.size() < count) PullBytes(port);
     if (!p->open) return kRS_PortNotOpen;
     const int n = static_cast<int>(std::min<qsizetype>(count, p->inQueue.size()));
     if (n > 0) {
@@ -475,4 +562,23 @@ int GetInQLen(int port) {
     PullBytes(port);
     if (!p->open) return kRS_PortNotOpen;
     return static_cast<int>(p->inQueue.size());
+}
+
+std::vector<double> TakeComTurnarounds(int port) {
+    std::vector<double> gaps;
+    if (!ValidPortNumber(port)) return gaps;
+    auto it = g_turnarounds.find(port);
+    if (it == g_turnarounds.end()) {
+        // From now on the port keeps them.
+        TurnaroundLog &log = g_turnarounds[port];
+        log.seconds.assign(kTurnaroundRing, 0.0);
+        return gaps;
+    }
+    TurnaroundLog &log = it->second;
+    gaps.reserve(log.count);
+    const size_t first = (log.next + kTurnaroundRing - log.count) % kTurnaroundRing;
+    for (size_t i = 0; i < log.count; ++i)
+        gaps.push_back(log.seconds[(first + i) % kTurnaroundRing]);
+    log.count = 0;
+    return gaps;
 }

@@ -868,8 +868,10 @@ int SetCtrlAttribute(int panel, int control, int attribute, int value) {
         ApplyColors(*c);
         return 0;
     case ATTR_TEXT_BGCOLOR:
-        c->textBgColor = value & 0xFFFFFF;
         if (c->kind == CTRL_TEXT_MSG && c->widget) c->widget->setAutoFillBackground(true);
+        // The measured value is coloured on every answer, mostly with the colour it has.
+        if (c->textBgColor == (value & 0xFFFFFF)) return 0;
+        c->textBgColor = value & 0xFFFFFF;
         ApplyColors(*c);
         return 0;
     case ATTR_TEXT_POINT_SIZE:

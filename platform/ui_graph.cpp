@@ -2,10 +2,10 @@
 //
 // The program clears and redraws a graph for every measurement answer, up to about a thousand
 // times a second. So the plot objects are pooled and reused (never deleted and created again),
-// data is written in place, and every change asks for one queued replot, which QCustomPlot
-// coalesces into a single replot at the next event pass. A plot is drawn at most once per frame
-// of the screen: at the pace of the serial line every answer is drawn, and faster answers only
-// change the data that the next frame shows.
+// data is written in place, and every change only marks the plot for drawing; it is drawn when
+// the window paints, once for all the changes of an event pass. A plot is drawn at most once
+// per frame of the screen: at the pace of the serial line every answer is drawn, and faster
+// answers only change the data that the next frame shows.
 #include <qcustomplot.h>
 
 #include <QElapsedTimer>
@@ -29,52 +29,21 @@ constexpr double kDefaultRefreshRate = 60.0;
 constexpr double kMinRefreshRate = 24.0;
 constexpr double kMaxRefreshRate = 240.0;
 
-// The bottom paint buffer of a plot, cleared to the plot's background instead of to transparent.
-// Nothing lies beneath it, so the window needs no background fill under it and takes the
-// opaque buffer as a plain copy instead of blending it: two passes over the pixels per frame
-// instead of four.
-class OpaqueBuffer : public QCPPaintBufferPixmap {
-  public:
-    OpaqueBuffer(const QSize &size, double devicePixelRatio, const QColor &background)
-        : QCPPaintBufferPixmap(size, devicePixelRatio), background_(background) {
-        mBuffer.fill(background_);
-    }
-    void clear(const QColor &) override { mBuffer.fill(background_); }
-
-  private:
-    QColor background_;
-};
-
+// A plot draws itself straight onto the window when the window paints it. QCustomPlot's own
+// replot draws every layer into a buffer of its own, cleared for each replot, and the window
+// then copies that buffer: two more passes over every pixel and a painter for every layer, on
+// every answer, for nothing that this program uses (no layer is ever replotted alone).
 class Plot : public QCustomPlot {
   public:
     explicit Plot(QWidget *parent) : QCustomPlot(parent) {
-        // The plot reuses the buffers it finds; the first one (the bottom one) is ours. The
-        // others, should a layer ever need one of its own, stay transparent above it.
-        const QSharedPointer<QCPAbstractPaintBuffer> bottom(
-            new OpaqueBuffer(viewport().size(), bufferDevicePixelRatio(), Qt::white));
-        if (mPaintBuffers.isEmpty())
-            mPaintBuffers.append(bottom);
-        else
-            mPaintBuffers[0] = bottom;
-        connect(this, &QCustomPlot::beforeReplot, this, [this] {
-            ApplyAutoscale();
-            lastReplot.start();
-        });
-        connect(this, &QCustomPlot::afterReplot, this, [this] { ++repaints; });
-        // Nothing of ours lives on the overlay layer: one paint buffer for all layers saves
-        // clearing and composing a second full-size one on every replot.
-        if (QCPLayer *overlay = layer(QStringLiteral("overlay"))) overlay->setMode(QCPLayer::lmLogical);
+        // It fills all of itself: what lies beneath need not be painted first.
+        setAttribute(Qt::WA_OpaquePaintEvent);
         frameTimer.setSingleShot(true);
         frameTimer.setTimerType(Qt::PreciseTimer);
-        connect(&frameTimer, &QTimer::timeout, this, [this] {
-            if (isVisible())
-                replot(rpQueuedReplot);
-            else
-                stale = true;
-        });
+        connect(&frameTimer, &QTimer::timeout, this, [this] { Request(); });
     }
-    // A hidden plot is drawn when it is shown again, not now; a visible one at the next event
-    // pass, or at the next frame of the screen when it was drawn less than a frame ago.
+    // A hidden plot is drawn when it is shown again, not now; a visible one when the window
+    // next paints, or at the next frame of the screen when it was drawn less than a frame ago.
     void Request() {
         if (!isVisible()) {
             stale = true;
@@ -82,9 +51,9 @@ class Plot : public QCustomPlot {
         }
         if (frameTimer.isActive()) return; // the coming frame shows this change too
         const qint64 frameNs = FrameNs();
-        const qint64 since = lastReplot.isValid() ? lastReplot.nsecsElapsed() : frameNs;
+        const qint64 since = lastDrawn.isValid() ? lastDrawn.nsecsElapsed() : frameNs;
         if (since >= frameNs) {
-            replot(rpQueuedReplot);
+            update();
         } else {
             frameTimer.start(static_cast<int>((frameNs - since + 999999) / 1000000));
         }
@@ -106,19 +75,23 @@ class Plot : public QCustomPlot {
     bool scrolling = false; // a strip chart moves its x axis itself
 
   protected:
-    // As the plot paints itself, less the background fill that the opaque bottom buffer makes
-    // redundant.
     void paintEvent(QPaintEvent *) override {
         QCPPainter painter(this);
         if (!painter.isActive()) return;
-        for (const QSharedPointer<QCPAbstractPaintBuffer> &buffer : mPaintBuffers)
-            buffer->draw(&painter);
+        lastDrawn.start();
+        ApplyAutoscale();
+        // The background first, before antialiasing is on: a whole-pixel fill of one colour is
+        // a plain fill, while antialiased it would go through the rasteriser pixel by pixel.
+        painter.fillRect(rect(), backgroundColor);
+        painter.setRenderHint(QPainter::Antialiasing); // as QCustomPlot draws into its buffers
+        draw(&painter);                                // the layout, then every layer
+        ++repaints;
     }
     void showEvent(QShowEvent *event) override {
         QCustomPlot::showEvent(event);
         if (stale) {
             stale = false;
-            replot(rpQueuedReplot);
+            update();
         }
     }
 
@@ -137,18 +110,15 @@ class Plot : public QCustomPlot {
                 if (QCPAxis *axis = Axis(a)) axis->rescale(true);
     }
     bool stale = false;
-    QElapsedTimer lastReplot; // started when the last replot began
-    QTimer frameTimer;        // draws a change that came within a frame of the last replot
+    QColor backgroundColor{Qt::white};
+    QElapsedTimer lastDrawn; // started when the plot was last drawn
+    QTimer frameTimer;       // draws a change that came within a frame of the last drawing
 };
 
 void StylePlot(Plot *plot, const ControlDesc &desc) {
-    plot->setBackground(QBrush(Qt::white));
-    // A replot only marks the widget dirty: the window then paints it together with whatever
-    // else changed in the same event pass, in one paint and one flush, instead of one at once
-    // for every plot.
+    plot->setBackground(QBrush(Qt::white)); // for pictures taken with toPixmap() and the like
+    // Should QCustomPlot replot by itself (after a resize), the window still paints only once.
     plot->setPlottingHint(QCP::phImmediateRefresh, false);
-    // The plot fills all of itself: what lies beneath it need not be painted first.
-    plot->setAttribute(Qt::WA_OpaquePaintEvent);
     plot->setAutoAddPlottableToLegend(false);
     QFont tick = plot->font();
     tick.setPointSizeF(std::max(6.0, tick.pointSizeF() * 0.85));
@@ -218,6 +188,20 @@ QPen Pen(int rgb) {
     pen.setWidth(1);
     pen.setCosmetic(true);
     return pen;
+}
+
+// Pooled plot objects keep their pen and brush from one use to the next. A new pen or brush is
+// an allocation, so they are set only when the colour is not already the one asked for.
+bool IsPen(const QPen &pen, int rgb) {
+    return pen.color() == ToColor(rgb) && pen.isCosmetic() && pen.width() == 1 &&
+           pen.style() == Qt::SolidLine;
+}
+
+void Colour(QCPItemRect *item, int color, int fillColor) {
+    if (!IsPen(item->pen(), color)) item->setPen(Pen(color));
+    const QBrush brush = item->brush();
+    if (brush.style() != Qt::SolidPattern || brush.color() != ToColor(fillColor))
+        item->setBrush(QBrush(ToColor(fillColor)));
 }
 
 // Resize a data container to n points without giving up its storage; the caller then rewrites
@@ -527,7 +511,7 @@ int PlotXY(int panel, int control, const void *x, const void *y, int count, int 
         curve = new QCPCurve(g->plot->xAxis, g->plot->yAxis);
     }
     curve->setLayer(g->plotLayer); // on top of what was plotted before
-    curve->setPen(Pen(rec.color));
+    if (!IsPen(curve->pen(), rec.color)) curve->setPen(Pen(rec.color));
     const bool line = plotStyle == VAL_THIN_LINE || plotStyle == VAL_CONNECTED_POINTS;
     curve->setLineStyle(line ? QCPCurve::lsLine : QCPCurve::lsNone);
     QCPScatterStyle dots(pointStyle == VAL_NO_POINT ? QCPScatterStyle::ssNone : QCPScatterStyle::ssSquare, 5);
@@ -575,8 +559,7 @@ int PlotRectangle(int panel, int control, double x1, double y1, double x2, doubl
     // Corners may come in any order; the item always spans left-top to right-bottom.
     item->topLeft->setCoords(std::min(x1, x2), std::max(y1, y2));
     item->bottomRight->setCoords(std::max(x1, x2), std::min(y1, y2));
-    item->setPen(Pen(rec.color));
-    item->setBrush(QBrush(ToColor(rec.fillColor)));
+    Colour(item, rec.color, rec.fillColor);
     item->setVisible(true);
     rec.rect = item;
     const int handle = rec.handle;

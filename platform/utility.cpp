@@ -332,8 +332,12 @@ int ArrayToFile(const char *fileName, const void *array, int dataType, int numbe
     // The old file is replaced only once the new one is complete.
     QSaveFile file(QString::fromLocal8Bit(fileName));
     if (!file.open(QIODevice::WriteOnly)) return UTIL_FileIOError;
-    if (file.write(text) != text.size()) {
+    // The bytes sit in a buffer until they are flushed, and a failure to write them out then (a
+    // full disk, a file-size limit) does not stop commit() from putting the cut-off file in the
+    // old one's place. So they are flushed here, and any error gives the save up.
+    if (file.write(text) != text.size() || !file.flush() || file.error() != QFileDevice::NoError) {
         file.cancelWriting();
+        file.commit(); // removes the temporary file
         return UTIL_FileIOError;
     }
     if (!file.commit()) return UTIL_FileIOError;
@@ -351,7 +355,13 @@ int FileToArray(const char *fileName, void *array, int dataType, int numberOfEle
     if (!file.open(QIODevice::ReadOnly)) return UTIL_FileIOError;
     const qint64 limit = 16 << 20;
     if (file.size() > limit) return UTIL_BadFileFormat;
-    const QByteArray text = file.read(limit + 1);
+    // Read in pieces: read(limit + 1) would set aside the whole 16 MiB for a file of 300 bytes.
+    QByteArray text;
+    while (text.size() <= limit) {
+        const QByteArray piece = file.read(64 << 10);
+        if (piece.isEmpty()) break;
+        text.append(piece);
+    }
     if (file.error() != QFileDevice::NoError) return UTIL_FileIOError;
     if (text.size() > limit) return UTIL_BadFileFormat;
 

@@ -95,12 +95,12 @@ TEST_F(EventLoop, WaitingForEventsDoesNotSpin) {
         ProcessSystemEvents(); // let the shown window settle
     const std::clock_t cpu0 = std::clock();
     const auto wall0 = std::chrono::steady_clock::now();
-    for (int i = 0; i < 200; ++i)
+    for (int i = 0; i < 40; ++i)
         ProcessSystemEvents();
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
     const double cpu = static_cast<double>(std::clock() - cpu0) / CLOCKS_PER_SEC;
-    EXPECT_GT(wall, 0.1) << "an idle call waits about a millisecond";
-    EXPECT_LT(wall, 5.0);
+    EXPECT_GT(wall, 0.2) << "an idle call waits for the next event, some 25 ms at most";
+    EXPECT_LT(wall, 60.0) << "and then returns";
     EXPECT_LT(cpu, 0.5 * wall) << "cpu " << cpu << " s in " << wall << " s";
 }
 

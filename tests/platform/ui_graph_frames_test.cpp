@@ -1,0 +1,119 @@
+// Graphs on the screen: what a plot shows is drawn from its items, every change at the pace of
+// the serial line reaches the screen, and changes faster than the screen's frames are drawn at
+// most once a frame.
+#include <gtest/gtest.h>
+
+#include <QColor>
+#include <QImage>
+#include <QWidget>
+
+#include "inspect.h"
+#include "platform_test_util.h"
+#include "userint.h"
+#include "utility.h"
+
+namespace {
+
+const char *kFrames = R"({
+ "panels": [
+  {"resource_id": 4, "name": "F", "title": "Frames", "width": 700, "height": 500,
+   "controls": [
+    {"name": "GRAPH", "kind": "graph", "left": 10, "top": 30, "width": 600, "height": 150,
+     "label": "CCD line", "x_min": 0, "x_max": 100, "y_min": 0, "y_max": 1, "cursors": 1},
+    {"name": "STRIP", "kind": "strip_chart", "left": 10, "top": 220, "width": 600,
+     "height": 200, "label": "History", "points_per_screen": 20, "traces": 1,
+     "y_min": 0, "y_max": 100}
+   ]}
+ ]})";
+
+enum { GRAPH = 2, STRIP };
+
+class Frames : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        RegisterRecorders();
+        h = LoadPanel(0, file.path().c_str(), 4);
+        ASSERT_GT(h, 0);
+        DisplayPanel(h);
+        ASSERT_TRUE(PollUntil([&] { return GraphRepaintCount(h, GRAPH) > 0; }));
+        Settle(0.1);
+    }
+    void TearDown() override {
+        if (h > 0) DiscardPanel(h);
+    }
+    static void Settle(double seconds) {
+        const double end = Timer() + seconds;
+        while (Timer() < end)
+            ProcessSystemEvents();
+    }
+    QImage Picture(int control) { return static_cast<QWidget *>(CtrlWidget(h, control))->grab().toImage(); }
+    PanelFile file{kFrames};
+    int h = 0;
+};
+
+} // namespace
+
+TEST_F(Frames, APlotShowsItsItemsOnAWhiteBackground) {
+    // A red bar over the left half, from the bottom of the axis to its top.
+    ASSERT_GT(PlotRectangle(h, GRAPH, 0.0, 0.0, 50.0, 1.0, 0xFF0000, 0xFF0000), 0);
+    const QImage before = Picture(GRAPH);
+    ASSERT_FALSE(before.isNull());
+    const int y = before.height() / 2;
+    // Inside the bar, away from its outline and the axes.
+    const QColor inside = before.pixelColor(before.width() / 4, y);
+    EXPECT_EQ(inside, QColor(0xFF, 0x00, 0x00)) << inside.name().toStdString();
+    // Beyond the axis rectangle, at the top right corner: the plot's own background.
+    EXPECT_EQ(before.pixelColor(before.width() - 2, 1), QColor(Qt::white));
+
+    // Deleting all plots takes the bar off the screen too.
+    ASSERT_EQ(DeleteGraphPlot(h, GRAPH, -1, VAL_IMMEDIATE_DRAW), 0);
+    const QImage after = Picture(GRAPH);
+    EXPECT_NE(after.pixelColor(after.width() / 4, y), QColor(0xFF, 0x00, 0x00));
+}
+
+TEST_F(Frames, EveryChangeAtThePaceOfTheLineIsDrawn) {
+    // An answer every 40 ms, as at 19200 baud: each one reaches the screen.
+    const int answers = 8;
+    const long before = GraphRepaintCount(h, STRIP);
+    for (int i = 0; i < answers; ++i) {
+        const double v = 10.0 * i;
+        const long drawn = GraphRepaintCount(h, STRIP);
+        ASSERT_EQ(PlotStripChart(h, STRIP, &v, 1, 0, 0, VAL_DOUBLE), 0);
+        ASSERT_TRUE(PollUntil([&] { return GraphRepaintCount(h, STRIP) > drawn; })) << "answer " << i;
+        Settle(0.04);
+    }
+    // Once each: none was merged into the next, none drawn twice.
+    EXPECT_EQ(GraphRepaintCount(h, STRIP), before + answers);
+}
+
+TEST_F(Frames, ChangesFasterThanTheScreenAreDrawnAtMostOnceAFrame) {
+    const long before = GraphRepaintCount(h, GRAPH);
+    const double t0 = Timer();
+    int changes = 0;
+    // A change on every event pass, as RUN makes them without the line's pacing.
+    while (Timer() - t0 < 0.5) {
+        SetGraphCursor(h, GRAPH, 1, changes % 100, 0.75);
+        ++changes;
+        ProcessSystemEvents();
+    }
+    const double elapsed = Timer() - t0;
+    Settle(0.1); // the last change still reaches the screen
+    const long drawn = GraphRepaintCount(h, GRAPH) - before;
+    EXPECT_GE(drawn, 1);
+    // No screen shows more than 240 frames a second; the plot keeps to the screen's rate.
+    EXPECT_LE(drawn, static_cast<long>((elapsed + 0.1) * 240.0) + 2) << changes << " changes";
+    double x = -1.0, y = -1.0;
+    ASSERT_EQ(GetGraphCursor(h, GRAPH, 1, &x, &y), 0);
+    EXPECT_DOUBLE_EQ(x, (changes - 1) % 100);
+}
+
+TEST_F(Frames, AHiddenPlotIsDrawnWhenShownAgain) {
+    ASSERT_EQ(SetCtrlAttribute(h, GRAPH, ATTR_VISIBLE, 0), 0);
+    Settle(0.05);
+    const long before = GraphRepaintCount(h, GRAPH);
+    ASSERT_GT(PlotRectangle(h, GRAPH, 0.0, 0.0, 50.0, 1.0, 0xFF0000, 0xFF0000), 0);
+    Settle(0.1);
+    EXPECT_EQ(GraphRepaintCount(h, GRAPH), before);
+    ASSERT_EQ(SetCtrlAttribute(h, GRAPH, ATTR_VISIBLE, 1), 0);
+    EXPECT_TRUE(PollUntil([&] { return GraphRepaintCount(h, GRAPH) > before; }));
+}
