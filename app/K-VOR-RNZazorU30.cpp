@@ -264,7 +264,7 @@ void InitGUI(void) {
     }
 }
 
-int CVICALLBACK CC_PANEL(int panel, int event, void *callbackData, int eventData1, int eventData2) {
+int CC_PANEL(int panel, int event, void *callbackData, int eventData1, int eventData2) {
     (void)panel;
     (void)callbackData;
     (void)eventData1;
@@ -277,7 +277,7 @@ int CVICALLBACK CC_PANEL(int panel, int event, void *callbackData, int eventData
     return 0;
 }
 
-int CVICALLBACK CC_POPUP(int panel, int event, void *callbackData, int eventData1, int eventData2) {
+int CC_POPUP(int panel, int event, void *callbackData, int eventData1, int eventData2) {
     (void)panel;
     (void)callbackData;
     (void)eventData1;
@@ -315,7 +315,7 @@ int KvorMain(int argc, char **argv) {
     }
 
     // 1.
-    if (InitCVIRTE(argc, argv) == 0) {
+    if (InitRunTime(argc, argv) == 0) {
         std::fprintf(stderr, "%s: cannot initialise the user interface\n", kProgramName);
         return -1;
     }

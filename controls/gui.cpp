@@ -98,12 +98,12 @@ int PageToggle(int event, int otherToggleA, int otherToggleB, int shown, int hid
 
 // --- command buttons ------------------------------------------------------------------------
 
-int CVICALLBACK CC_BTNRun(int, int, int event, void *, int, int) {
+int CC_BTNRun(int, int, int event, void *, int, int) {
     if (event == EVENT_COMMIT) PushRUN();
     return 0;
 }
 
-int CVICALLBACK CC_BTNStop(int, int, int event, void *, int, int) {
+int CC_BTNStop(int, int, int event, void *, int, int) {
     switch (event) {
     case EVENT_LEFT_CLICK:
         // Only the mouse stops a loop: the loop sees the flag after its next event pass.
@@ -121,7 +121,7 @@ int CVICALLBACK CC_BTNStop(int, int, int event, void *, int, int) {
     return 0;
 }
 
-int CVICALLBACK CC_BTNVideo(int, int, int event, void *, int, int) {
+int CC_BTNVideo(int, int, int event, void *, int, int) {
     if (event == EVENT_COMMIT) {
         SetMemoryTarget(RAM);
         PushVIDEO();
@@ -129,7 +129,7 @@ int CVICALLBACK CC_BTNVideo(int, int, int event, void *, int, int) {
     return 0;
 }
 
-int CVICALLBACK CC_BTNSend(int, int, int event, void *, int, int) {
+int CC_BTNSend(int, int, int event, void *, int, int) {
     if (event != EVENT_COMMIT) return 0;
 
     ShowStatus("Transmit...");
@@ -152,7 +152,7 @@ int CVICALLBACK CC_BTNSend(int, int, int event, void *, int, int) {
     return 0;
 }
 
-int CVICALLBACK CC_BTNGet(int, int, int event, void *, int, int) {
+int CC_BTNGet(int, int, int event, void *, int, int) {
     if (event != EVENT_COMMIT) return 0;
 
     if (target == DATFILE) ReadParaFromFile();
@@ -167,7 +167,7 @@ int CVICALLBACK CC_BTNGet(int, int, int event, void *, int, int) {
 
 // --- memory target --------------------------------------------------------------------------
 
-int CVICALLBACK CC_RBTRam(int panel, int control, int event, void *, int, int) {
+int CC_RBTRam(int panel, int control, int event, void *, int, int) {
     if (event != EVENT_VAL_CHANGED) return 0;
     int on = 0;
     GetCtrlVal(panel, control, &on);
@@ -179,7 +179,7 @@ int CVICALLBACK CC_RBTRam(int panel, int control, int event, void *, int, int) {
     return 0;
 }
 
-int CVICALLBACK CC_RBTEeprom(int panel, int control, int event, void *, int, int) {
+int CC_RBTEeprom(int panel, int control, int event, void *, int, int) {
     if (event != EVENT_VAL_CHANGED) return 0;
     int on = 0;
     GetCtrlVal(panel, control, &on);
@@ -191,7 +191,7 @@ int CVICALLBACK CC_RBTEeprom(int panel, int control, int event, void *, int, int
     return 0;
 }
 
-int CVICALLBACK CC_RBTFile(int panel, int control, int event, void *, int, int) {
+int CC_RBTFile(int panel, int control, int event, void *, int, int) {
     if (event != EVENT_VAL_CHANGED) return 0;
     int on = 0;
     GetCtrlVal(panel, control, &on);
@@ -205,7 +205,7 @@ int CVICALLBACK CC_RBTFile(int panel, int control, int event, void *, int, int) 
 
 // --- serial port ----------------------------------------------------------------------------
 
-int CVICALLBACK CC_DropDCom(int, int, int event, void *, int, int) {
+int CC_DropDCom(int, int, int event, void *, int, int) {
     if (event != EVENT_COMMIT) return 0;
     // A running loop ends at its next check; the port closes under it first.
     stop_flag = 1;
@@ -218,7 +218,7 @@ int CVICALLBACK CC_DropDCom(int, int, int event, void *, int, int) {
 
 // --- teach and reset ------------------------------------------------------------------------
 
-int CVICALLBACK CC_ButtonTeach(int, int, int event, void *, int, int) {
+int CC_ButtonTeach(int, int, int event, void *, int, int) {
     if (event != EVENT_COMMIT) return 0;
 
     parameter.command = 6;
@@ -247,7 +247,7 @@ int CVICALLBACK CC_ButtonTeach(int, int, int event, void *, int, int) {
     return 0;
 }
 
-int CVICALLBACK CC_ButtonReset(int, int, int event, void *, int, int) {
+int CC_ButtonReset(int, int, int event, void *, int, int) {
     if (event != EVENT_COMMIT) return 0;
 
     FlushInQ(com);
@@ -272,7 +272,7 @@ int CVICALLBACK CC_ButtonReset(int, int, int event, void *, int, int) {
 
 // --- edge limits ----------------------------------------------------------------------------
 
-int CVICALLBACK CC_NEDITEdgeLeft(int, int, int event, void *, int, int) {
+int CC_NEDITEdgeLeft(int, int, int event, void *, int, int) {
     if (event != EVENT_COMMIT) return 0;
     unsigned short v = 0;
     GetCtrlVal(pHandle, PANEL_NEDITEdgeLeft, &v);
@@ -290,7 +290,7 @@ int CVICALLBACK CC_NEDITEdgeLeft(int, int, int event, void *, int, int) {
     return 0;
 }
 
-int CVICALLBACK CC_NEDITEdgeRight(int, int, int event, void *, int, int) {
+int CC_NEDITEdgeRight(int, int, int event, void *, int, int) {
     if (event != EVENT_COMMIT) return 0;
     unsigned short v = 0;
     GetCtrlVal(pHandle, PANEL_NEDITEdgeRight, &v);
@@ -310,7 +310,7 @@ int CVICALLBACK CC_NEDITEdgeRight(int, int, int event, void *, int, int) {
 
 // --- parameter page 1 and 2 -----------------------------------------------------------------
 
-int CVICALLBACK CC_NEDITTolerance(int, int, int event, void *, int, int) {
+int CC_NEDITTolerance(int, int, int event, void *, int, int) {
     if (event != EVENT_VAL_CHANGED) return 0;
     unsigned short v = 0;
     GetCtrlVal(pPara1, PARA1_NEDITTolerance, &v);
@@ -319,7 +319,7 @@ int CVICALLBACK CC_NEDITTolerance(int, int, int event, void *, int, int) {
     return 0;
 }
 
-int CVICALLBACK CC_DROPHardware(int, int, int event, void *, int, int) {
+int CC_DROPHardware(int, int, int event, void *, int, int) {
     if (event != EVENT_COMMIT) return 0;
     unsigned short hardware = 0;
     GetCtrlVal(pPara1, PARA1_DROPHardware, &hardware);
@@ -328,7 +328,7 @@ int CVICALLBACK CC_DROPHardware(int, int, int event, void *, int, int) {
     return 0;
 }
 
-int CVICALLBACK CC_SLIDEVideoThreshold(int, int, int event, void *, int, int) {
+int CC_SLIDEVideoThreshold(int, int, int event, void *, int, int) {
     if (event != EVENT_VAL_CHANGED) return 0;
     unsigned short v = 0;
     GetCtrlVal(pPara2, PARA2_SLIDEVideoThreshold, &v);
@@ -341,19 +341,19 @@ int CVICALLBACK CC_SLIDEVideoThreshold(int, int, int event, void *, int, int) {
 
 // --- page toggles and the recorder ----------------------------------------------------------
 
-int CVICALLBACK CC_TOGGBTN_Para1(int, int, int event, void *, int, int) {
+int CC_TOGGBTN_Para1(int, int, int event, void *, int, int) {
     return PageToggle(event, PANEL_TOGGBTN_Para2, PANEL_TOGGBTN_Calib, pPara1, pPara2, pCalib);
 }
 
-int CVICALLBACK CC_TOGGBTN_Para2(int, int, int event, void *, int, int) {
+int CC_TOGGBTN_Para2(int, int, int event, void *, int, int) {
     return PageToggle(event, PANEL_TOGGBTN_Para1, PANEL_TOGGBTN_Calib, pPara2, pPara1, pCalib);
 }
 
-int CVICALLBACK CC_TOGGBTN_Calib(int, int, int event, void *, int, int) {
+int CC_TOGGBTN_Calib(int, int, int event, void *, int, int) {
     return PageToggle(event, PANEL_TOGGBTN_Para1, PANEL_TOGGBTN_Para2, pCalib, pPara1, pPara2);
 }
 
-int CVICALLBACK CC_TOGGBTN_Recorder(int, int, int event, void *, int, int) {
+int CC_TOGGBTN_Recorder(int, int, int event, void *, int, int) {
     if (event != EVENT_COMMIT) return 0;
     int on = 0;
     GetCtrlVal(pHandle, PANEL_TOGGBTN_Recorder, &on);

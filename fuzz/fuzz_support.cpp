@@ -24,7 +24,7 @@ void StartRuntime(int *argc, char ***argv) {
         mkdir(dir, 0700);
         setenv("XDG_RUNTIME_DIR", dir, 1);
     }
-    if (InitCVIRTE(argc ? *argc : 0, argv ? *argv : nullptr) == 0) Broken("the run-time does not start");
+    if (InitRunTime(argc ? *argc : 0, argv ? *argv : nullptr) == 0) Broken("the run-time does not start");
     RegisterCallbacks(kPanelFileCallbacks, kPanelFileCallbackCount);
 }
 

@@ -387,7 +387,7 @@ void AttachControl(QWidget *widget, int panel, std::uint64_t serial, int control
 
 // --- run-time -------------------------------------------------------------------------------------
 
-int InitCVIRTE(int argc, char **argv) {
+int InitRunTime(int argc, char **argv) {
     if (QCoreApplication *core = QCoreApplication::instance()) {
         auto *app = qobject_cast<QApplication *>(core);
         if (!app) return 0;

@@ -7,7 +7,6 @@
 
 #include <cstddef>
 
-#define CVICALLBACK
 
 // Events delivered to control and panel callbacks.
 enum {
@@ -18,9 +17,9 @@ enum {
     EVENT_CLOSE = 12       // the operator asked to close a panel (panel callbacks only)
 };
 
-typedef int(CVICALLBACK *CtrlCallbackPtr)(int panel, int control, int event, void *callbackData,
+typedef int (*CtrlCallbackPtr)(int panel, int control, int event, void *callbackData,
                                          int eventData1, int eventData2);
-typedef int(CVICALLBACK *PanelCallbackPtr)(int panel, int event, void *callbackData, int eventData1,
+typedef int (*PanelCallbackPtr)(int panel, int event, void *callbackData, int eventData1,
                                           int eventData2);
 
 // Callbacks are bound by name when a panel is loaded. The program hands the table of its
@@ -85,7 +84,7 @@ enum {
 };
 
 // The application font name accepted by ATTR_TEXT_FONT.
-#define VAL_APP_META_FONT "NIApp"
+#define VAL_APP_META_FONT "ApplicationFont"
 
 // Graph axes, scaling modes, refresh codes, plot styles.
 enum { VAL_XAXIS = 0, VAL_LEFT_YAXIS = 1, VAL_RIGHT_YAXIS = 2 };
@@ -123,7 +122,7 @@ enum {
 
 // --- run-time ------------------------------------------------------------------------------
 // Initialises the run-time (creates the application object). Returns 0 on failure.
-int InitCVIRTE(int argc, char **argv);
+int InitRunTime(int argc, char **argv);
 
 // --- panels ----------------------------------------------------------------------------------
 int LoadPanel(int parentPanel, const char *panelFile, int resourceId);

@@ -59,11 +59,11 @@ int main(int argc, char **argv) {
     }
     h << "// Panel callbacks\n";
     for (const QString &cb : panelCallbacks)
-        h << "int CVICALLBACK " << cb
+        h << "int " << cb
           << "(int panel, int event, void *callbackData, int eventData1, int eventData2);\n";
     h << "\n// Control callbacks\n";
     for (const QString &cb : ctrlCallbacks)
-        h << "int CVICALLBACK " << cb
+        h << "int " << cb
           << "(int panel, int control, int event, void *callbackData, int eventData1, "
              "int eventData2);\n";
     h << "\n// Every callback named in the panel file, for RegisterCallbacks.\n"

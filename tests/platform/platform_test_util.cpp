@@ -12,13 +12,13 @@ std::vector<RecordedEvent> &Recorded() {
     return events;
 }
 
-static int CVICALLBACK T_Record(int panel, int control, int event, void *, int, int) {
+static int T_Record(int panel, int control, int event, void *, int, int) {
     Recorded().push_back({panel, control, event});
     if (g_onEvent) g_onEvent(panel, control, event);
     return 0;
 }
 
-static int CVICALLBACK T_RecordPanel(int panel, int event, void *, int, int) {
+static int T_RecordPanel(int panel, int event, void *, int, int) {
     Recorded().push_back({panel, 0, event});
     if (g_onEvent) g_onEvent(panel, 0, event);
     return 0;

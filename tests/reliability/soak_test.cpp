@@ -150,7 +150,8 @@ protected:
     // Arms what befalls the loop once 'at' requests of 'command' went out (of any command for
     // -1), at a moment when no request of 'command' is on its way: the loop then waits for an
     // answer of 'waitingFor' (-1: any moment).
-    void Plan(Timetable &tt, Event e, int command, int waitingFor, size_t at, std::mt19937 &rng, Tally &tally) {
+    void Plan(Timetable &tt, Event e, int command, int waitingFor, size_t at, std::mt19937 &rng, Tally &tally,
+              bool persistent = false) {
         if (e == Event::None) return;
         ++tally.faults[static_cast<int>(e)];
         ++planned_;
@@ -167,7 +168,7 @@ protected:
         // A raw answer with another command word does not end the raw-data wait of VIDEO either.
         const bool hopeless = Ends(e) || (command == 8 && e == Event::CorruptCommand);
         tt.When([count, waitingFor, at] { return count() >= at && (waitingFor < 0 || parameter.command == waitingFor); },
-                [s, e, command, bytes, count, hopeless, fired] {
+                [s, e, command, bytes, count, hopeless, fired, persistent] {
                     ++*fired;
                     if (e == Event::Noise || e == Event::StrayFrame) {
                         s->sendUnsolicited(bytes);
@@ -176,7 +177,12 @@ protected:
                         // Gone at once: from now on every wait is hopeless.
                         JumpClock::Hopeless(true);
                     } else {
-                        s->inject(MakeFault(AsFault(e), command < 0 ? 8 : command));
+                        kvorsim::Fault fault = MakeFault(AsFault(e), command < 0 ? 8 : command);
+                        // An ending fault stays until the next run clears it: noise that came in
+                        // the same moment may complete one cut answer, and the next must still end
+                        // the loop.
+                        if (persistent) fault.count = -1;
+                        s->inject(fault);
                         const size_t before = count();
                         if (hopeless) {
                             // The wait for the lost answer is hopeless: skip it. (Should the
@@ -216,7 +222,7 @@ protected:
             Plan(tt, e, -1, -1, at, rng, tally);
         }
         at += 1 + rng() % step;
-        Plan(tt, ending, -1, -1, at, rng, tally);
+        Plan(tt, ending, -1, -1, at, rng, tally, Ends(ending));
         // A loop that is to end by its fault gets no STOP, which could come first.
         if (!Ends(ending)) {
             tt.When([this, length] { return sim->requestCount() >= length && AllFired(); },

@@ -17,7 +17,7 @@ int main(int argc, char **argv) {
         qputenv("XDG_RUNTIME_DIR", dir.toLocal8Bit());
     }
     ::testing::InitGoogleTest(&argc, argv);
-    if (InitCVIRTE(argc, argv) == 0) return 2;
+    if (InitRunTime(argc, argv) == 0) return 2;
     RegisterCallbacks(kPanelFileCallbacks, kPanelFileCallbackCount);
     return RUN_ALL_TESTS();
 }
