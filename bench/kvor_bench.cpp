@@ -32,7 +32,7 @@
 #include "alloc_count.h"
 #include "bench_stats.h"
 #include "com232.h"
-#include "inspect.h"
+#include "testhooks.h"
 #include "measure.h"
 #include "rs232.h"
 #include "sensor_sim.h"

@@ -24,7 +24,7 @@
 #include "K-VOR-RNZazorU30.h"
 #include "com232.h"
 #include "fuzz_support.h"
-#include "inspect.h"
+#include "testhooks.h"
 #include "rs232.h"
 #include "state.h"
 #include "utility.h"

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "fuzz_support.h"
-#include "inspect.h"
+#include "testhooks.h"
 #include "userint.h"
 
 using kvorfuzz::Check;

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "fuzz_support.h"
-#include "inspect.h"
+#include "testhooks.h"
 #include "params.h"
 #include "userint.h"
 #include "state.h"

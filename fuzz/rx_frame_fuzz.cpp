@@ -10,7 +10,7 @@
 #include "K-VOR-RNZazorU30.h"
 #include "com232.h"
 #include "fuzz_support.h"
-#include "inspect.h"
+#include "testhooks.h"
 #include "measure.h"
 #include "state.h"
 #include "userint.h"

@@ -18,7 +18,7 @@
 //   anything else                                           -> kRS_UnknownSysError (-1)
 #include "rs232.h"
 
-#include "inspect.h"
+#include "testhooks.h"
 
 #include <QByteArray>
 #include <QCoreApplication>

@@ -12,7 +12,7 @@
 #include <functional>
 #include <map>
 
-#include "inspect.h"
+#include "testhooks.h"
 #include "ui_internal.h"
 
 using namespace kvor_ui;

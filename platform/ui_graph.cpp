@@ -14,7 +14,7 @@
 
 #include <cmath>
 
-#include "inspect.h"
+#include "testhooks.h"
 #include "ui_internal.h"
 
 using namespace kvor_ui;

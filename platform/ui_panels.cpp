@@ -17,7 +17,7 @@
 #include <cstdio>
 #include <string>
 
-#include "inspect.h"
+#include "testhooks.h"
 #include "ui_internal.h"
 
 namespace kvor_ui {

@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-#include "inspect.h"
+#include "testhooks.h"
 #include "userint.h"
 #include "utility.h"
 

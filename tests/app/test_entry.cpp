@@ -20,7 +20,7 @@
 
 #include "K-VOR-RNZazorU30.h"
 #include "fixtures.h"
-#include "inspect.h"
+#include "testhooks.h"
 #include "rs232.h"
 #include "state.h"
 #include "userint.h"

@@ -5,7 +5,7 @@
 
 #include "K-VOR-RNZazorU30.h"
 #include "fixtures.h"
-#include "inspect.h"
+#include "testhooks.h"
 #include "params.h"
 #include "state.h"
 #include "userint.h"

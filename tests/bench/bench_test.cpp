@@ -8,7 +8,7 @@
 #include "../../bench/bench_stats.h"
 #include "com232.h"
 #include "fixtures.h"
-#include "inspect.h"
+#include "testhooks.h"
 #include "rs232.h"
 #include "state.h"
 

@@ -7,7 +7,7 @@
 #include <functional>
 #include <vector>
 
-#include "inspect.h"
+#include "testhooks.h"
 #include "rs232.h"
 #include "sensor_sim.h"
 

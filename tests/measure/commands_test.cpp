@@ -9,7 +9,7 @@
 #include "K-VOR-RNZazorU30.h"
 #include "com232.h"
 #include "fixtures.h"
-#include "inspect.h"
+#include "testhooks.h"
 #include "loop_helpers.h"
 #include "measure.h"
 #include "rs232.h"

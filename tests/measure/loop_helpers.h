@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "com232.h"
-#include "inspect.h"
+#include "testhooks.h"
 #include "sensor_sim.h"
 
 class Schedule {

@@ -8,7 +8,7 @@
 
 #include "K-VOR-RNZazorU30.h"
 #include "fixtures.h"
-#include "inspect.h"
+#include "testhooks.h"
 #include "measure.h"
 #include "userint.h"
 

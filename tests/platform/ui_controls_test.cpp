@@ -11,7 +11,7 @@
 
 #include <cstring>
 
-#include "inspect.h"
+#include "testhooks.h"
 #include "platform_test_util.h"
 #include "userint.h"
 

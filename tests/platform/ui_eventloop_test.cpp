@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "inspect.h"
+#include "testhooks.h"
 #include "platform_test_util.h"
 #include "userint.h"
 #include "utility.h"

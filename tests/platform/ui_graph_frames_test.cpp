@@ -7,7 +7,7 @@
 #include <QImage>
 #include <QWidget>
 
-#include "inspect.h"
+#include "testhooks.h"
 #include "platform_test_util.h"
 #include "userint.h"
 #include "utility.h"

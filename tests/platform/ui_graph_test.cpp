@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "inspect.h"
+#include "testhooks.h"
 #include "platform_test_util.h"
 #include "userint.h"
 

@@ -12,7 +12,7 @@
 #include <QPushButton>
 #include <QWidget>
 
-#include "inspect.h"
+#include "testhooks.h"
 #include "platform_test_util.h"
 #include "userint.h"
 

@@ -11,7 +11,7 @@
 #include <limits>
 #include <string>
 
-#include "inspect.h"
+#include "testhooks.h"
 #include "userint.h"
 #include "utility.h"
 

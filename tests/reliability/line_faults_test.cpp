@@ -14,7 +14,7 @@
 #include "K-VOR-RNZazorU30.h"
 #include "com232.h"
 #include "fixtures.h"
-#include "inspect.h"
+#include "testhooks.h"
 #include "measure.h"
 #include "params.h"
 #include "reliability_support.h"

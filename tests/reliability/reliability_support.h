@@ -16,7 +16,7 @@
 
 #include "K-VOR-RNZazorU30.h"
 #include "fixtures.h"
-#include "inspect.h"
+#include "testhooks.h"
 #include "sensor_sim.h"
 #include "state.h"
 #include "userint.h"

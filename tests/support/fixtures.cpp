@@ -5,7 +5,7 @@
 
 #include "K-VOR-RNZazorU30.h"
 #include "com232.h"
-#include "inspect.h"
+#include "testhooks.h"
 #include "rs232.h"
 #include "state.h"
 #include "userint.h"
