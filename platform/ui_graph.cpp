@@ -267,38 +267,30 @@ Control::~Control() = default;
 
 namespace {
 
-GraphState *Graph(int panel, int control, int *error) {
+// The control behind a graph call, or null with the error the call returns.
+Control *PlotControl(int panel, int control, int *error) {
     Control *c = FindControl(panel, control);
-    if (!c) {
-        *error = FindPanel(panel) ? UIEInvalidControl : UIEInvalidPanel;
-        return nullptr;
-    }
-    if (!c->graph) {
-        *error = UIEInvalidControl;
-        return nullptr;
-    }
-    return c->graph.get();
+    if (!c) *error = FindPanel(panel) ? UIEInvalidControl : UIEInvalidPanel;
+    return c;
+}
+
+GraphState *Graph(int panel, int control, int *error) {
+    Control *c = PlotControl(panel, control, error);
+    if (c && c->graph) return c->graph.get();
+    if (c) *error = UIEInvalidControl;
+    return nullptr;
 }
 
 StripState *Strip(int panel, int control, int *error) {
-    Control *c = FindControl(panel, control);
-    if (!c) {
-        *error = FindPanel(panel) ? UIEInvalidControl : UIEInvalidPanel;
-        return nullptr;
-    }
-    if (!c->strip) {
-        *error = UIEInvalidControl;
-        return nullptr;
-    }
-    return c->strip.get();
+    Control *c = PlotControl(panel, control, error);
+    if (c && c->strip) return c->strip.get();
+    if (c) *error = UIEInvalidControl;
+    return nullptr;
 }
 
 Plot *AnyPlot(int panel, int control, int *error) {
-    Control *c = FindControl(panel, control);
-    if (!c) {
-        *error = FindPanel(panel) ? UIEInvalidControl : UIEInvalidPanel;
-        return nullptr;
-    }
+    Control *c = PlotControl(panel, control, error);
+    if (!c) return nullptr;
     if (c->graph) return c->graph->plot;
     if (c->strip) return c->strip->plot;
     *error = UIEInvalidControl;
