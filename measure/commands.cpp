@@ -9,6 +9,7 @@
 
 #include "K-VOR-RNZazorU30.h"
 #include "com232.h"
+#include "feed_internal.h"
 #include "params.h"
 #include "rs232.h"
 #include "state.h"
@@ -101,6 +102,9 @@ void PushRUN(void) {
             CopyPPtoRAWVars();
             PlotVIDEOBarGraph();
             PlotRAWGraph();
+            RawAnswer answer;
+            FillRawAnswer(&answer, false);
+            PublishRawAnswer(answer);
             graph_flag = 0;
             FlushInQ(com);
             FlushOutQ(com);
@@ -151,6 +155,9 @@ void PushVIDEO(void) {
         result = PushGETRAW();
         if (result == 1) {
             CopyPPtoRAWVars();
+            RawAnswer answer;
+            FillRawAnswer(&answer, true);
+            PublishRawAnswer(answer);
 
             // The blocks are bare runs of 128 bytes: the notification would take their first 36
             // bytes for a frame, so it stays off while they are read straight from the queue.
@@ -171,6 +178,9 @@ void PushVIDEO(void) {
                                    static_cast<double>(ccdvirtpixel));
                 PlotVIDEOBarGraph();
                 PlotVIDEOCurve(adcbuf, thdArray, xArray8);
+                VideoLine line;
+                FillVideoLine(&line);
+                PublishVideoLine(line);
             }
         } else {
             // No raw-data answer: the sensor is gone, so is the loop.
