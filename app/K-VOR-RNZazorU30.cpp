@@ -8,7 +8,9 @@
 #include "K-VOR-RNZazorU30.h"
 #include "com232.h"
 #include "logo.h"
+#include "panel_reports.h"
 #include "params.h"
+#include "protocol.h"
 #include "rs232.h"
 #include "sensor_sim.h"
 #include "state.h"
@@ -173,23 +175,28 @@ int LoadAllPanels(const char *panelFile) {
     return -1;
 }
 
-void InitVars(void) {
-    // 1. Defaults of the parameter set; step 7 replaces them with what the panels hold.
-    parameter.set0[0] = 500;
-    parameter.set0[11] = 0;
-    parameter.set0[14] = 512;
-    parameter.set0[10] = 0;
-    parameter.set0[2] = 1;
-    parameter.set0[3] = 1;
-    parameter.set0[4] = 1;
-    parameter.set0[5] = 1024;
-    parameter.set0[6] = 512;
-    parameter.set0[7] = 100;
-    parameter.set0[13] = 1;
+namespace {
+
+// Defaults of the parameter set; GetPanelValues replaces them with what the panels hold.
+void DefaultParameterSet(void) {
+    uint16_t *w = parameter.set0;
+    w[SET0_P00] = 500;
+    w[SET0_P11] = 0;
+    w[SET0_VIDEO_THRESHOLD] = 512;
+    w[SET0_ANALOG_MODE] = 0;
+    w[SET0_P02] = 1;
+    w[SET0_EVAL_MODE] = 1;
+    w[SET0_LEFT_EDGE] = 1;
+    w[SET0_RIGHT_EDGE] = 1024;
+    w[SET0_SETPOINT] = 512;
+    w[SET0_TOLERANCE] = 100;
+    w[SET0_HARDWARE_VARIANT] = 1;
     parameter.scale = 16384;
     parameter.offset = YOFFSET;
+}
 
-    // 2. Link and run state.
+// The link and the loops at rest.
+void DefaultLinkState(void) {
     com = 1;
     parameter.start = 0x55;
     parameter.command = 1;
@@ -200,64 +207,67 @@ void InitVars(void) {
     graph_flag = 0;
     dynpow = 0;
     stop_flag = 1;
+}
 
-    // 3. Hardware description until the sensor tells us better.
+// The hardware description until the sensor tells us better.
+void DefaultHardware(void) {
     pixB = 1;
     pixE = 1024;
     ccdmaxpixel = 1024;
     ccdvirtpixel = 4096;
     pcbtype = 101;
     refdistance = 37;
+}
 
-    // 4.
-    CopyText(szStatus, "InitVars");
-    SetCtrlVal(pHandle, PANEL_STATUS, szStatus);
-
-    // 5.
-    CopyText(szSoftVersion, "Version 3.0b");
-    CopyText(szSoftName, "K-VOR-RN-Zodid");
-
-    // 6.
-    ShowLogo(2);
-
-    // 7.
-    GetPanelValues();
-
-    // 8.
+// The bar graph before any answer: the three cursors and the tolerance band (signed, so a
+// tolerance wider than the setpoint reaches below 0).
+void PlotStartupBars(void) {
+    const uint16_t *w = parameter.set0;
     DeleteGraphPlot(pHandle, PANEL_GRAPH, -1, VAL_DELAYED_DRAW);
-
-    // 9. Setpoint, left edge and right edge.
-    SetGraphCursor(pHandle, PANEL_GRAPH, 1, static_cast<double>(parameter.set0[6]), 1.0);
-    SetGraphCursor(pHandle, PANEL_GRAPH, 2, static_cast<double>(parameter.set0[4]), 1.0);
-    SetGraphCursor(pHandle, PANEL_GRAPH, 3, static_cast<double>(parameter.set0[5]), 1.0);
-
-    // 10. The tolerance band; signed, so a tolerance wider than the setpoint reaches below 0.
-    const int setpoint = parameter.set0[6];
-    const int tolerance = parameter.set0[7];
+    SetGraphCursor(pHandle, PANEL_GRAPH, 1, static_cast<double>(w[SET0_SETPOINT]), 1.0);
+    SetGraphCursor(pHandle, PANEL_GRAPH, 2, static_cast<double>(w[SET0_LEFT_EDGE]), 1.0);
+    SetGraphCursor(pHandle, PANEL_GRAPH, 3, static_cast<double>(w[SET0_RIGHT_EDGE]), 1.0);
+    const int setpoint = w[SET0_SETPOINT];
+    const int tolerance = w[SET0_TOLERANCE];
     PlotRectangle(pHandle, PANEL_GRAPH, static_cast<double>(setpoint - tolerance), 0.0,
                   static_cast<double>(setpoint + tolerance), 0.25, VAL_GREEN, VAL_GREEN);
+}
 
-    // 11. The start-up threshold line uses the factor 255; every later refill uses ADCMAX.
+} // namespace
+
+void InitVars(void) {
+    DefaultParameterSet();
+    DefaultLinkState();
+    DefaultHardware();
+
+    CopyText(szStatus, "InitVars");
+    SetCtrlVal(pHandle, PANEL_STATUS, szStatus);
+    CopyText(szSoftVersion, "Version 3.0b");
+    CopyText(szSoftName, "K-VOR-RN-Zodid");
+    ShowLogo(2);
+
+    GetPanelValues();
+    PlotStartupBars();
+
+    // The start-up threshold line uses the factor 255; every later refill uses ADCMAX.
     for (int i = 0; i < 256; ++i) {
-        thdArray[i] = static_cast<uint16_t>(255 * parameter.set0[14] / 100);
+        thdArray[i] = static_cast<uint16_t>(255 * parameter.set0[SET0_VIDEO_THRESHOLD] / 100);
         thdArrayEE[i] = thdArray[i];
     }
 }
 
 void InitGUI(void) {
-    // 1. Hardware variants 1 and 3 work with a fixed window: their tolerance is not set here.
+    // Hardware variants 1 and 3 work with a fixed window: their tolerance is not set here.
     unsigned short hardware = 0;
     GetCtrlVal(pPara1, PARA1_DROPHardware, &hardware);
     SetCtrlAttribute(pPara1, PARA1_NEDITTolerance, ATTR_DIMMED, (hardware == 1 || hardware == 3) ? 1 : 0);
 
-    // 2.
-    tol = parameter.set0[7];
-
-    // 3. Computed in double: the product of the two unsigned factors can exceed 32 bits.
+    tol = parameter.set0[SET0_TOLERANCE];
+    // Computed in double: the product of the two unsigned factors can exceed 32 bits.
     SetCtrlVal(pHandle, PANEL_TOLVALUE,
                static_cast<double>(parameter.scale) * static_cast<double>(tol) / 16384000.0);
 
-    // 4. The three pages share one place below the logo strip.
+    // The three pages share one place below the logo strip.
     for (int page : {pPara1, pPara2, pCalib}) {
         SetPanelAttribute(page, ATTR_LEFT, 8);
         SetPanelAttribute(page, ATTR_TOP, 105);
@@ -290,6 +300,58 @@ int CC_POPUP(int panel, int event, void *callbackData, int eventData1, int event
     return 0;
 }
 
+namespace {
+
+// Applies the command line's port mappings: false (with the reason on standard error) when one
+// names a number no port can have.
+bool MapPorts(const CommandLine &cl) {
+    for (const PortMapping &mapping : cl.ports) {
+        SetComPortDevice(mapping.port, mapping.device);
+        if (ComPortDevice(mapping.port) != mapping.device) {
+            std::fprintf(stderr, "%s: --port %d: no serial port has that number\n", kProgramName, mapping.port);
+            return false;
+        }
+    }
+    return true;
+}
+
+// The simulated sensor answers on its own thread, behind port 1, until the event loop ends.
+bool StartSimulator(const CommandLine &cl, std::unique_ptr<kvorsim::Simulator> *simulator) {
+    if (!cl.simulate) return true;
+    kvorsim::Options options;
+    options.pacing = true;
+    options.eepromFile = cl.eepromFile;
+    simulator->reset(new kvorsim::Simulator(options));
+    if (!(*simulator)->start()) {
+        std::fprintf(stderr, "%s: cannot start the simulated sensor: %s\n", kProgramName,
+                     (*simulator)->error().c_str());
+        return false;
+    }
+    SetComPortDevice(1, (*simulator)->devicePath());
+    return true;
+}
+
+// From the panels to the end of the event loop: defaults, the link, the window.
+void RunProgram(void) {
+    GetProjectDir(&proj_dir);
+    InitVars();
+    // A failed link is reported in the status line; the program runs on without it.
+    InitRS232(com);
+    InitGUI();
+    DisplayPanel(pHandle);
+    DisplayPanel(pPara1);
+    RunUserInterface();
+}
+
+void DiscardPanels(void) {
+    for (int *handle : {&pPara1, &pPara2, &pCalib, &pPopup, &pHandle}) {
+        DiscardPanel(*handle);
+        *handle = 0;
+    }
+}
+
+} // namespace
+
 int KvorMain(int argc, char **argv) {
     CommandLine cl;
     std::string error;
@@ -304,69 +366,30 @@ int KvorMain(int argc, char **argv) {
     case kParseRun:
         break;
     }
+    if (!MapPorts(cl)) return -1;
 
-    for (const PortMapping &mapping : cl.ports) {
-        SetComPortDevice(mapping.port, mapping.device);
-        if (ComPortDevice(mapping.port) != mapping.device) {
-            std::fprintf(stderr, "%s: --port %d: no serial port has that number\n", kProgramName,
-                         mapping.port);
-            return -1;
-        }
-    }
-
-    // 1.
     if (InitRunTime(argc, argv) == 0) {
         std::fprintf(stderr, "%s: cannot initialise the user interface\n", kProgramName);
         return -1;
     }
     RegisterCallbacks(kPanelFileCallbacks, kPanelFileCallbackCount);
+    ConnectLinkToPanels();
 
-    // The simulated sensor answers on its own thread, behind port 1, until the event loop ends.
     std::unique_ptr<kvorsim::Simulator> simulator;
     const std::string port1Device = ComPortDevice(1);
-    if (cl.simulate) {
-        kvorsim::Options options;
-        options.pacing = true;
-        options.eepromFile = cl.eepromFile;
-        simulator.reset(new kvorsim::Simulator(options));
-        if (!simulator->start()) {
-            std::fprintf(stderr, "%s: cannot start the simulated sensor: %s\n", kProgramName,
-                         simulator->error().c_str());
-            return -1;
-        }
-        SetComPortDevice(1, simulator->devicePath());
-    }
-
-    // 2. to 5.
+    if (!StartSimulator(cl, &simulator)) return -1;
     if (LoadAllPanels(kPanelFile) < 0) {
         if (simulator) SetComPortDevice(1, port1Device);
         return -1;
     }
 
-    // 6.
-    GetProjectDir(&proj_dir);
-    // 7.
-    InitVars();
-    // 8. A failed link is reported in the status line; the program runs on without it.
-    InitRS232(com);
-    // 9.
-    InitGUI();
-    // 10.
-    DisplayPanel(pHandle);
-    DisplayPanel(pPara1);
-    // 11.
-    RunUserInterface();
-    // 12. CC_PANEL has closed it already; closing again is harmless.
+    RunProgram();
+    // CC_PANEL has closed the port already; closing again is harmless.
     CloseCom(com);
     if (simulator) {
         simulator->stop();
         SetComPortDevice(1, port1Device);
     }
-    // 13.
-    for (int *handle : {&pPara1, &pPara2, &pCalib, &pPopup, &pHandle}) {
-        DiscardPanel(*handle);
-        *handle = 0;
-    }
-    // 14.
+    DiscardPanels();
     return 0;
 }

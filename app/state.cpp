@@ -59,5 +59,7 @@ char szStatus[kTextSize];
 char szVersion[kTextSize];
 char szSoftVersion[kTextSize];
 char szSoftName[kTextSize];
+char szHwLine[3][kTextSize] = {"No hardware information", "", ""};
+char szFirmware[kTextSize];
 std::string proj_dir;
 std::string file_name;

@@ -98,6 +98,8 @@ extern char szStatus[kTextSize];
 extern char szVersion[kTextSize];
 extern char szSoftVersion[kTextSize]; // "Version 3.0b"
 extern char szSoftName[kTextSize];    // "K-VOR-RN-Zodid"
+extern char szHwLine[3][kTextSize];  // the three lines of the hardware description
+extern char szFirmware[kTextSize];   // the firmware text, once read (empty before)
 extern std::string proj_dir;          // the program's own directory
 extern std::string file_name;         // the parameter file chosen in the last dialog, kept whole
 

@@ -3,6 +3,8 @@
 // command, the set and the target; every one returns 0 and ignores the events it does not name.
 #include "K-VOR-RNZazorU30.h"
 #include "com232.h"
+#include "exchange.h"
+#include "linkreport.h"
 #include "measure.h"
 #include "params.h"
 #include "rs232.h"
@@ -16,10 +18,6 @@ constexpr double kSetGap = 0.1;     // between set 0 and set 1 of every two-set 
 constexpr double kStopSettle = 0.2; // after the STOP commit
 constexpr double kCursorY = 0.75;
 constexpr double kEdgeCursorY = 1.0; // edge cursors as the operator sets them
-
-void ShowStatus(const char *text) {
-    SetCtrlVal(pHandle, PANEL_STATUS, text);
-}
 
 void SetDimmed(int panel, int control, int dimmed) {
     SetCtrlAttribute(panel, control, ATTR_DIMMED, dimmed);
@@ -38,30 +36,68 @@ void FallBackToRam(void) {
     SetCtrlVal(pHandle, PANEL_RBTRam, 1);
 }
 
-bool TimedOut(void) {
-    tdiff = Timer() - tstart;
-    return tdiff > TIMEOUT; // exactly TIMEOUT is still in time
+// Waits for the answer to the request just sent: only a frame of that command counts.
+bool WaitForAnswerTo(uint16_t command) {
+    WaitSpec wait;
+    wait.answer = command;
+    wait.how = TIMEOUT_TEXT_NONE;
+    return WaitForAnswer(wait) == 1;
 }
 
-// Waits for any frame, the way every exchange of the program waits: events processed on every
-// pass, time-out strictly after TIMEOUT. True when a frame arrived.
-bool WaitForAnyFrame(void) {
-    tstart = Timer();
-    tdiff = 0.0;
-    while (rx_flag == 0) {
-        ProcessSystemEvents();
-        if (TimedOut()) break;
+// Both sets to RAM or EEPROM, 0.1 s apart; no answer is awaited.
+void SendToSensor(void) {
+    parameter.start = 0x55;
+    parameter.command = WriteCommandFor(target);
+    GetPanelValues();
+    SendParameterSet(parameter.command, 0);
+    Delay(kSetGap);
+    SendParameterSet(parameter.command, 1);
+}
+
+// The teach: the sensor takes the present measurement as its setpoint; both sets are read back.
+void Teach(void) {
+    parameter.command = CMD_TEACH;
+    GetPanelValues();
+    CopyVarsToPP(0);
+    SendFrame(com, FLUSH_IN_THEN_OUT, CMD_TEACH, 0, pp);
+    ShowStatus("New setpoint value teached!");
+
+    rx_flag = 0;
+    if (WaitForAnswerTo(CMD_TEACH)) {
+        // The sensor chose the setpoint itself; reading both sets back brings it onto the panels.
+        PushGET(RAM, 0);
+        Delay(kSetGap);
+        PushGET(RAM, 1);
+    } else {
+        ShowStatus("Timeout RS232-Line!");
+        stop_flag = 1; // also ends a RUN loop in which the teach was given
     }
-    return rx_flag == 1;
+    // Only a loop that is still running redraws the graph, so only then does cursor 1 move here.
+    if (stop_flag != 1) SetGraphCursor(pHandle, PANEL_GRAPH, 1, parameter.set0[SET0_SETPOINT], kCursorY);
 }
 
-// One set of the parameter record written to the sensor; "Line Ok!" when the whole frame went out.
-void SendParameterSet(uint16_t set) {
-    parameter.argument = set;
-    CopyVarsToPP(set);
-    FillTxBuf(parameter.command, set, pp);
-    nBytesW = ComWrt(com, szWriteBuf, kFrameSize);
-    if (nBytesW == kFrameSize) ShowStatus("Line Ok!");
+// The reset of the analog output's stored maximum and minimum.
+void ResetAnalogExtremes(void) {
+    rx_flag = 0;
+    // pp goes out as it stands: a reset has no values of its own to carry.
+    parameter.command = CMD_RESET_ANALOG;
+    parameter.argument = 0;
+    SendFrame(com, FLUSH_IN_THEN_OUT, CMD_RESET_ANALOG, 0, pp);
+    ShowStatus("Reset Max/Min values...");
+
+    if (WaitForAnswerTo(CMD_RESET_ANALOG)) {
+        CopyText(szStatus, "Reset of analog-output Max/Min OK!");
+        // The extremes shown are gone from the sensor: until the next answer brings what it
+        // stores now, they show as cleared and not live.
+        if (RunningLoop() == LOOP_NONE) {
+            SetCtrlVal(pHandle, PANEL_ANAMAX, 0u);
+            SetCtrlVal(pHandle, PANEL_ANAMIN, 0u);
+            ShowMeasurementStale();
+        }
+    } else {
+        CopyText(szStatus, "Timeout-RS-232...");
+    }
+    ShowStatusBuffer();
 }
 
 // The three parameter pages share one place on the main panel; a toggle shows its page where it
@@ -122,8 +158,12 @@ int CC_BTNStop(int, int, int event, void *, int, int) {
 }
 
 int CC_BTNVideo(int, int, int event, void *, int, int) {
-    if (event == EVENT_COMMIT) {
-        SetMemoryTarget(RAM);
+    if (event != EVENT_COMMIT) return 0;
+    SetMemoryTarget(RAM);
+    // During RUN, VIDEO takes over once RUN's outstanding answer is in.
+    if (RunningLoop() == LOOP_RUN) {
+        SwitchRunToVideo();
+    } else {
         PushVIDEO();
     }
     return 0;
@@ -142,22 +182,21 @@ int CC_BTNSend(int, int, int event, void *, int, int) {
         return 0;
     }
 
-    // No answer is awaited: the sensor takes the two sets as they come.
-    parameter.start = 0x55;
-    parameter.command = (target == EEPROM) ? 3 : 1;
-    GetPanelValues();
-    SendParameterSet(0);
-    Delay(kSetGap);
-    SendParameterSet(1);
+    // No answer is awaited: the sensor takes the two sets as they come, between the answers of a
+    // loop that runs.
+    RunWhenLineIsFree(SendToSensor);
     return 0;
 }
 
 int CC_BTNGet(int, int, int event, void *, int, int) {
     if (event != EVENT_COMMIT) return 0;
 
-    if (target == DATFILE) ReadParaFromFile();
-    if (target == RAM) parameter.command = 2;
-    if (target == EEPROM) parameter.command = 4;
+    // A cancelled dialog changes nothing: not the record, not the panels (which may hold edits
+    // not yet sent), not the status line. A file that cannot be read leaves them as well, with
+    // its error on the status line.
+    if (target == DATFILE && ReadParaFromFile() <= 0) return 0;
+    if (target == RAM) parameter.command = CMD_READ_RAM;
+    if (target == EEPROM) parameter.command = CMD_READ_EEPROM;
 
     PushGET(static_cast<uint16_t>(target), 0);
     Delay(kSetGap);
@@ -219,54 +258,12 @@ int CC_DropDCom(int, int, int event, void *, int, int) {
 // --- teach and reset ------------------------------------------------------------------------
 
 int CC_ButtonTeach(int, int, int event, void *, int, int) {
-    if (event != EVENT_COMMIT) return 0;
-
-    parameter.command = 6;
-    FlushInQ(com);
-    FlushOutQ(com);
-
-    GetPanelValues();
-    CopyVarsToPP(0);
-    FillTxBuf(6, 0, pp);
-    nBytesW = ComWrt(com, szWriteBuf, kFrameSize);
-    ShowStatus("New setpoint value teached!");
-
-    rx_flag = 0;
-    if (WaitForAnyFrame()) {
-        // The sensor chose the setpoint itself; reading both sets back brings it onto the panels.
-        PushGET(RAM, 0);
-        Delay(kSetGap);
-        PushGET(RAM, 1);
-    } else {
-        ShowStatus("Timeout RS232-Line!");
-        stop_flag = 1; // also ends a RUN loop in which the teach was given
-    }
-
-    // Only a loop that is still running redraws the graph, so only then does cursor 1 move here.
-    if (stop_flag != 1) SetGraphCursor(pHandle, PANEL_GRAPH, 1, parameter.set0[6], kCursorY);
+    if (event == EVENT_COMMIT) RunWhenLineIsFree(Teach);
     return 0;
 }
 
 int CC_ButtonReset(int, int, int event, void *, int, int) {
-    if (event != EVENT_COMMIT) return 0;
-
-    FlushInQ(com);
-    FlushOutQ(com);
-    rx_flag = 0;
-
-    // pp goes out as it stands: a reset has no values of its own to carry.
-    parameter.command = 11;
-    parameter.argument = 0;
-    FillTxBuf(11, 0, pp);
-    nBytesW = ComWrt(com, szWriteBuf, kFrameSize);
-    ShowStatus("Reset Max/Min values...");
-
-    if (WaitForAnyFrame()) {
-        CopyText(szStatus, "Reset of analog-output Max/Min OK!");
-    } else {
-        CopyText(szStatus, "Timeout-RS-232...");
-    }
-    ShowStatus(szStatus);
+    if (event == EVENT_COMMIT) RunWhenLineIsFree(ResetAnalogExtremes);
     return 0;
 }
 
@@ -278,12 +275,12 @@ int CC_NEDITEdgeLeft(int, int, int event, void *, int, int) {
     GetCtrlVal(pHandle, PANEL_NEDITEdgeLeft, &v);
     if (v < pixB) {
         v = pixB;
-        parameter.set0[4] = v;
+        parameter.set0[SET0_LEFT_EDGE] = v;
     }
     // A left edge past the range lands one below its end, so it stays left of a right edge there.
     if (v > pixE) {
         v = static_cast<unsigned short>(pixE - 1);
-        parameter.set0[4] = v;
+        parameter.set0[SET0_LEFT_EDGE] = v;
     }
     SetCtrlVal(pHandle, PANEL_NEDITEdgeLeft, static_cast<unsigned int>(v));
     SetGraphCursor(pHandle, PANEL_GRAPH, 2, v, kEdgeCursorY);
@@ -296,12 +293,12 @@ int CC_NEDITEdgeRight(int, int, int event, void *, int, int) {
     GetCtrlVal(pHandle, PANEL_NEDITEdgeRight, &v);
     if (v > pixE) {
         v = pixE;
-        parameter.set0[5] = v;
+        parameter.set0[SET0_RIGHT_EDGE] = v;
     }
     // A right edge below the range lands one above its start, right of a left edge there.
     if (v < pixB) {
         v = static_cast<unsigned short>(pixB + 1);
-        parameter.set0[5] = v;
+        parameter.set0[SET0_RIGHT_EDGE] = v;
     }
     SetCtrlVal(pHandle, PANEL_NEDITEdgeRight, static_cast<unsigned int>(v));
     SetGraphCursor(pHandle, PANEL_GRAPH, 3, v, kEdgeCursorY);

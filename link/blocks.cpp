@@ -1,17 +1,16 @@
 // Measurement data: the raw-data answer and the 64-word blocks of the video and threshold lines.
 #include "com232.h"
 
-#include "K-VOR-RNZazorU30.h"
+#include "exchange.h"
+#include "linkreport.h"
 #include "rs232.h"
-#include "state.h"
 #include "userint.h"
+#include "state.h"
 #include "utility.h"
 #include "wire.h"
 
 namespace {
 
-constexpr int kBlockWords = 64;
-constexpr int kBlockSize = 2 * kBlockWords; // a block is a bare run of 128 bytes
 constexpr int kLineWords = 256;
 
 const char *BlockWaitText(uint16_t start) {
@@ -32,58 +31,43 @@ const char *BlockWaitText(uint16_t start) {
 } // namespace
 
 int PushGETRAW(void) {
-    FlushInQ(com);
-    FlushOutQ(com);
-
-    parameter.command = 8;
+    parameter.command = CMD_RAW_DATA;
     parameter.argument = 0;
-    FillTxBuf(parameter.command, parameter.argument, pp);
-    nBytesW = ComWrt(com, szWriteBuf, kFrameSize);
-    if (nBytesW == kFrameSize) SetCtrlVal(pHandle, PANEL_STATUS, "Line Ok!");
+    if (SendFrame(com, FLUSH_IN_THEN_OUT, parameter.command, parameter.argument, pp)) ShowStatus("Line Ok!");
 
-    // Only a raw-data answer ends the wait; any other frame clears graph_flag and we go on.
+    // Only a raw-data answer ends the wait.
     graph_flag = 0;
-    tstart = Timer();
-    for (;;) {
-        if (graph_flag == 1) return 1;
-        ProcessSystemEvents();
-        tdiff = Timer() - tstart;
-        if (tdiff > TIMEOUT) {
-            SetCtrlVal(pHandle, PANEL_STATUS, "Timeout RS232-Line!");
-            stop_flag = 1;
-            return 0;
-        }
-    }
+    WaitSpec wait;
+    wait.answer = CMD_RAW_DATA;
+    wait.timeoutText = "Timeout RS232-Line!";
+    wait.how = TIMEOUT_TEXT_SHOW;
+    if (WaitForAnswer(wait)) return 1;
+    stop_flag = 1;
+    return 0;
 }
 
 int ReadData64(uint16_t start, uint16_t selector) {
     int result = 0;
-    parameter.command = 9;
+    parameter.command = CMD_DATA_BLOCK;
 
-    FlushOutQ(com);
-    FlushInQ(com);
-
+    // The request is built here from parameter.start, not by FillTxBuf.
+    FlushQueues(com, FLUSH_OUT_THEN_IN);
     PutWord(szWriteBuf, 0, parameter.start);
     PutWord(szWriteBuf, 2, parameter.command);
     PutWord(szWriteBuf, 4, start);
     PutWord(szWriteBuf, 6, selector);
     for (int pos = 8; pos < kFrameSize; ++pos)
         szWriteBuf[pos] = 0;
-    nBytesW = ComWrt(com, szWriteBuf, kFrameSize);
+    WriteFrame(com, parameter.command);
 
-    SetCtrlVal(pHandle, PANEL_STATUS, BlockWaitText(start));
+    ShowStatus(BlockWaitText(start));
 
     int n = 0;
-    tstart = Timer();
-    do {
-        ProcessSystemEvents();
-        n = GetInQLen(com);
-        tdiff = Timer() - tstart;
-        if (tdiff > TIMEOUT) {
-            CopyText(szStatus, "Timeout-RS-232 while reading 64 data-words!");
-            break;
-        }
-    } while (n < kBlockSize);
+    WaitSpec wait;
+    wait.answer = QUEUED_BYTES;
+    wait.bytes = kBlockSize;
+    wait.timeoutText = "Timeout-RS-232 while reading 64 data-words!";
+    WaitForAnswer(wait, &n);
 
     nBytesR = ComRd(com, szReadBuf, ReadCount(n, static_cast<int>(sizeof szReadBuf)));
 
@@ -97,6 +81,6 @@ int ReadData64(uint16_t start, uint16_t selector) {
         result = 1;
     }
 
-    SetCtrlVal(pHandle, PANEL_STATUS, szStatus);
+    ShowStatusBuffer();
     return result;
 }

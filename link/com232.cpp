@@ -2,53 +2,74 @@
 // taking in answer frames through the receive notification, and the standard wait.
 #include "com232.h"
 
-#include "K-VOR-RNZazorU30.h"
-#include "measure.h"
+#include "exchange.h"
+#include "linkreport.h"
 #include "rs232.h"
-#include "state.h"
 #include "userint.h"
+#include "state.h"
 #include "utility.h"
 #include "wire.h"
 
 namespace {
+
 constexpr double kStepDelay = 0.1; // the sensor wants a pause between the start-up requests
+
+// Without a GET of the program's own, the start-up exchange stores the sets in the record.
+void ReadSetIntoRecord(uint16_t target, uint16_t set) {
+    if (ExchangeParameterSet(ReadCommandFor(target), set)) CopyPPtoVars(set);
+    ShowStatusBuffer();
 }
 
-void InitRS232(int port) {
+SetReader g_setReader = ReadSetIntoRecord;
+
+// Opens the port and installs the receive notification; false (with the text shown) when the
+// port cannot be opened.
+bool OpenLink(int port) {
     ret = OpenComConfig(port, "", 19200, 0, 8, 1, 4096, 4096);
     if (ret < 0) {
         CopyText(szStatus, ComErrorText(ret));
-        SetCtrlVal(pHandle, PANEL_STATUS, szStatus);
-        return;
+        ShowStatusBuffer();
+        return false;
     }
-
     SetComTime(port, TIMEOUT);
     FlushInQ(port);
     FlushOutQ(port);
     SetCTSMode(port, 0);
     InstallComCallback(port, eventMask, kFrameSize, SYNC, RX_Receive_Function, nullptr);
+    AwaitCommand(ANY_FRAME);
+    return true;
+}
+
+} // namespace
+
+void SetStartupSetReader(SetReader reader) {
+    g_setReader = reader ? reader : ReadSetIntoRecord;
+}
+
+void InitRS232(int port) {
+    if (!OpenLink(port)) return;
 
     ret = CheckComLine(port);
     if (ret != 1) {
-        SetCtrlVal(pHandle, PANEL_STATUS, szStatus);
+        ShowStatusBuffer();
         return;
     }
 
     Delay(kStepDelay);
     if (GetHARDWAREInfo() == 0) {
         CopyText(szStatus, "Error reading HARDWARE-info!");
-        SetCtrlVal(pHandle, PANEL_STATUS, szStatus);
+        ShowStatusBuffer();
     }
 
     Delay(kStepDelay);
-    PushGET(RAM, 0);
+    g_setReader(RAM, 0);
     Delay(kStepDelay);
-    PushGET(RAM, 1);
+    g_setReader(RAM, 1);
 
     Delay(kStepDelay);
-    if (GetVERSIONInfo() < 72) CopyText(szStatus, "Error reading firmware-info!");
+    if (GetVERSIONInfo() < kFirmwareSize) CopyText(szStatus, "Error reading firmware-info!");
 
-    SetCtrlVal(pHandle, PANEL_STATUS, szStatus);
+    ShowStatusBuffer();
 }
 
 const char *ComErrorText(int code) {
@@ -65,10 +86,10 @@ const char *ComErrorText(int code) {
 }
 
 void FillTxBuf(uint16_t command, uint16_t argument, const uint16_t *values) {
-    PutWord(szWriteBuf, 0, 0x0055);
+    PutWord(szWriteBuf, 0, kRequestStart);
     PutWord(szWriteBuf, 2, command);
     PutWord(szWriteBuf, 4, argument);
-    for (int i = 0; i < 15; ++i)
+    for (int i = 0; i < kPacketWords; ++i)
         PutWord(szWriteBuf, 6 + 2 * i, values[i]);
 }
 
@@ -80,38 +101,30 @@ void RX_Receive_Function(int port, int events, void *data) {
     // The queue held a whole frame when we were called; a short read could only mean it was
     // emptied in between, and stale bytes must never pass for an answer.
     if (ComRd(com, szReadBuf, kFrameSize) != kFrameSize) return;
+    FlushInQ(com); // whatever came with the frame is not a frame of its own
+    if (!TakeFrameIn(WordAt(szReadBuf, 2))) return;
     graph_flag = GetRxBuf();
     rx_flag = 1;
-    FlushInQ(com); // whatever came with the frame is not a frame of its own
 }
 
 int GetRxBuf(void) {
     const uint16_t command = WordAt(szReadBuf, 2);
-    if (command == 8) {
+    if (command == CMD_RAW_DATA) {
         // A raw-data answer carries 16 words: the argument and the 15 values.
         for (int i = 0; i < 16; ++i)
             pp[i] = WordAt(szReadBuf, 4 + 2 * i);
         return 1;
     }
-    for (int i = 0; i < 15; ++i)
+    for (int i = 0; i < kPacketWords; ++i)
         pp[i] = WordAt(szReadBuf, 6 + 2 * i);
     return 0;
 }
 
 int WaitRxFull(void) {
-    int result = 1;
-    tstart = Timer();
-    for (;;) {
-        ProcessSystemEvents();
-        tdiff = Timer() - tstart;
-        if (tdiff > TIMEOUT) {
-            CopyText(szStatus, "Timeout-RS-232...");
-            result = 0;
-            break;
-        }
-        if (rx_flag != 0) break;
-    }
-    return result;
+    WaitSpec wait;
+    wait.answer = ANY_FRAME;
+    wait.timeoutText = "Timeout-RS-232...";
+    return WaitForAnswer(wait);
 }
 
 void InstallRxNotification(void) {
@@ -120,4 +133,36 @@ void InstallRxNotification(void) {
 
 void RemoveRxNotification(void) {
     InstallComCallback(com, 0, kFrameSize, SYNC, nullptr, nullptr);
+}
+
+uint16_t ReadCommandFor(int memory) {
+    return memory == EEPROM ? CMD_READ_EEPROM : CMD_READ_RAM;
+}
+
+uint16_t WriteCommandFor(int memory) {
+    return memory == EEPROM ? CMD_WRITE_EEPROM : CMD_WRITE_RAM;
+}
+
+int ExchangeParameterSet(uint16_t command, uint16_t set) {
+    parameter.command = command;
+    CopyVarsToPP(set);
+    if (SendFrame(com, FLUSH_IN_THEN_OUT, command, set, pp)) ShowStatus("Waiting for parameter-frame ...");
+    rx_flag = 0;
+
+    WaitSpec wait;
+    wait.answer = command;
+    wait.timeoutText = "Timeout-RS-232...";
+    if (!WaitForAnswer(wait)) return 0;
+    GetRxBuf(); // the frame once more: pp holds the set as it came
+    CopyText(szStatus, "Parameter-frame received! - Line Ok!");
+    return 1;
+}
+
+int SendParameterSet(uint16_t command, uint16_t set) {
+    parameter.argument = set;
+    CopyVarsToPP(set);
+    FillTxBuf(command, set, pp);
+    if (!WriteFrame(com, command)) return 0;
+    ShowStatus("Line Ok!");
+    return 1;
 }

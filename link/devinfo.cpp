@@ -1,16 +1,16 @@
 // Identifying the sensor: the line check, the hardware description and the firmware text.
 #include "com232.h"
 
-#include "K-VOR-RNZazorU30.h"
+#include "exchange.h"
+#include "linkreport.h"
 #include "rs232.h"
-#include "state.h"
 #include "userint.h"
+#include "state.h"
 #include "utility.h"
 #include "wire.h"
 
 namespace {
 
-constexpr int kFirmwareSize = 72; // the firmware answer is a bare run of 72 bytes
 // The micro sign is the single Latin-1 byte 0xB5; the literal is split so that the escape does
 // not run into the letter m.
 constexpr const char *kPixelPitch = "1024-pixel; 7.8\xB5"
@@ -20,19 +20,13 @@ constexpr const char *kResolution1 = "4096-subpixel; resolution=1\xB5"
 constexpr const char *kResolution5 = "4096-subpixel; resolution=5\xB5"
                                      "m";
 
-// Waits for rx_flag after a request went out: 1 when it came in time, 0 on time-out (the
-// time-out text is then in szStatus). Exactly TIMEOUT seconds is not yet a time-out.
-int WaitForAnswerFrame(const char *timeoutText) {
-    tstart = Timer();
-    for (;;) {
-        ProcessSystemEvents();
-        tdiff = Timer() - tstart;
-        if (tdiff > TIMEOUT) {
-            CopyText(szStatus, timeoutText);
-            return 0;
-        }
-        if (rx_flag != 0) return 1;
-    }
+// Waits for the answer to the request just sent, events processed; the time-out text goes to
+// szStatus.
+int WaitForFrame(uint16_t command) {
+    WaitSpec wait;
+    wait.answer = command;
+    wait.timeoutText = "Timeout-RS-232...";
+    return WaitForAnswer(wait);
 }
 
 // Positions on the pixel axis per point of the 256-point video curve; 0 for a CCD we do not
@@ -48,31 +42,27 @@ int PixelsPerVideoPoint(uint16_t virtualPixels) {
     return 0;
 }
 
-void ShowHardwareLine(int line, const char *text) {
-    ReplaceTextBoxLine(pCalib, CALIB_HWINFO, line, text);
-}
-
 // The three description lines, the edge range and the video full scale.
 void DescribeHardware(void) {
     if (ccdtype == 1) {
         if (refdistance == 37) {
-            ShowHardwareLine(0, kPixelPitch);
-            ShowHardwareLine(1, kResolution1);
-            ShowHardwareLine(2, "working-range = 37 +/- 2.0mm");
+            ReportHardwareLine(0, kPixelPitch);
+            ReportHardwareLine(1, kResolution1);
+            ReportHardwareLine(2, "working-range = 37 +/- 2.0mm");
             pixB = 1;
             pixE = ccdvirtpixel;
         } else if (refdistance == 80) {
-            ShowHardwareLine(0, kPixelPitch);
-            ShowHardwareLine(1, kResolution5);
-            ShowHardwareLine(2, "working-range = 80mm +/- 10mm");
+            ReportHardwareLine(0, kPixelPitch);
+            ReportHardwareLine(1, kResolution5);
+            ReportHardwareLine(2, "working-range = 80mm +/- 10mm");
             pixB = 1;
             pixE = ccdvirtpixel;
         }
         ADCMAX = (adcmax == 1024) ? 1024 : 256;
     } else {
-        ShowHardwareLine(0, "No information avialable!");
-        ShowHardwareLine(1, "                         ");
-        ShowHardwareLine(2, "                         ");
+        ReportHardwareLine(0, "No information avialable!");
+        ReportHardwareLine(1, "                         ");
+        ReportHardwareLine(2, "                         ");
         pixB = 1;
         pixE = 1024;
         ADCMAX = 1024;
@@ -93,22 +83,18 @@ void CopyFirmwareText(void) {
 
 int CheckComLine(int port) {
     int result = 0;
-    parameter.command = 5;
+    parameter.command = CMD_LINE_CHECK;
     parameter.argument = 0;
     CopyVarsToPP(0);
-    FillTxBuf(parameter.command, parameter.argument, pp);
-
-    FlushOutQ(port);
-    FlushInQ(port);
     rx_flag = 0;
-    nBytesW = ComWrt(port, szWriteBuf, kFrameSize);
+    SendFrame(port, FLUSH_OUT_THEN_IN, parameter.command, parameter.argument, pp);
 
-    WaitForAnswerFrame("Timeout-RS-232...");
+    WaitForFrame(CMD_LINE_CHECK);
 
     // A frame that came in during the last pass before the time-out still counts.
     if (rx_flag == 1) {
         const uint16_t start = WordAt(szReadBuf, 0);
-        if (start == 0x00AA) {
+        if (start == kAnswerStart) {
             CopyText(szStatus, "Echo Check - Line Ok!");
             result = 1;
         } else {
@@ -116,22 +102,18 @@ int CheckComLine(int port) {
             result = 0;
         }
     }
-    SetCtrlVal(pHandle, PANEL_STATUS, szStatus);
+    ShowStatusBuffer();
     return result;
 }
 
 int GetHARDWAREInfo(void) {
     int result = 0;
-    parameter.command = 10;
+    parameter.command = CMD_HARDWARE;
     parameter.argument = 0;
-    FillTxBuf(parameter.command, parameter.argument, pp);
-
-    FlushOutQ(com);
-    FlushInQ(com);
     rx_flag = 0;
-    nBytesW = ComWrt(com, szWriteBuf, kFrameSize);
+    SendFrame(com, FLUSH_OUT_THEN_IN, parameter.command, parameter.argument, pp);
 
-    WaitForAnswerFrame("Timeout-RS-232...");
+    WaitForFrame(CMD_HARDWARE);
     if (rx_flag != 1) return result;
 
     // The words are taken before the command word is judged: a wrong answer still leaves them.
@@ -147,13 +129,12 @@ int GetHARDWAREInfo(void) {
     softversion = WordAt(szReadBuf, 20);
     refdistance = WordAt(szReadBuf, 22);
     adcmax = WordAt(szReadBuf, 24);
-    if (command != 10) return 0;
+    if (command != CMD_HARDWARE) return 0;
     result = 1;
 
     // The axis shows what the sensor reports, even a pixel count we do not know; the video
     // loop scales it again from ccdvirtpixel on every pass.
-    SetAxisScalingMode(pHandle, PANEL_VIDEOGRAPH, VAL_XAXIS, VAL_MANUAL, 1.0,
-                       static_cast<double>(ccdvirtpixel));
+    ReportPixelAxis(static_cast<double>(ccdvirtpixel));
 
     int f = PixelsPerVideoPoint(ccdvirtpixel);
     if (f == 0) {
@@ -170,26 +151,19 @@ int GetHARDWAREInfo(void) {
 int GetVERSIONInfo(void) {
     int n = 0;
     RemoveRxNotification(); // the 72 bytes are no frame: we read them ourselves
-    FlushInQ(com);
-    FlushOutQ(com);
-
-    parameter.command = 7;
+    parameter.command = CMD_FIRMWARE;
     parameter.argument = 0;
-    FillTxBuf(parameter.command, parameter.argument, pp);
-    nBytesW = ComWrt(com, szWriteBuf, kFrameSize);
+    SendFrame(com, FLUSH_IN_THEN_OUT, parameter.command, parameter.argument, pp);
 
-    SetCtrlVal(pHandle, PANEL_STATUS, "Waiting for firmware info ...");
+    ShowStatus("Waiting for firmware info ...");
 
     // This one wait handles no events: nothing else may run while the text comes in.
-    tstart = Timer();
-    do {
-        n = GetInQLen(com);
-        tdiff = Timer() - tstart;
-        if (tdiff > TIMEOUT) {
-            CopyText(szStatus, "Timeout - reading firmware info!");
-            break;
-        }
-    } while (n < kFirmwareSize);
+    WaitSpec wait;
+    wait.answer = QUEUED_BYTES;
+    wait.bytes = kFirmwareSize;
+    wait.processEvents = false;
+    wait.timeoutText = "Timeout - reading firmware info!";
+    WaitForAnswer(wait, &n);
 
     szVersion[0] = '\0';
     nBytesR = ComRd(com, szReadBuf, ReadCount(n, static_cast<int>(sizeof szReadBuf)));
@@ -205,6 +179,7 @@ int GetVERSIONInfo(void) {
         } else {
             CopyFirmwareText();
         }
+        ReportFirmware(szStatus);
     }
 
     InstallRxNotification();
@@ -212,6 +187,6 @@ int GetVERSIONInfo(void) {
     FlushOutQ(com);
     rx_flag = 0;
 
-    SetCtrlVal(pHandle, PANEL_STATUS, szStatus);
+    ShowStatusBuffer();
     return n;
 }

@@ -22,3 +22,13 @@ class LinkReporter {
 // The reporter the link reports to (none: the link reports nothing).
 void SetLinkReporter(LinkReporter *reporter);
 LinkReporter *CurrentLinkReporter(void);
+
+// The one way to put a text on the status line, from every part of the program.
+void ShowStatus(const char *text);
+// Shows szStatus, the latest outcome.
+void ShowStatusBuffer(void);
+// The other reports, each handed to the reporter when there is one.
+void ReportHardwareLine(int line, const char *text);
+void ReportPixelAxis(double lastPixel);
+void ReportFirmware(const char *text);
+void ReportExchange(bool answered);

@@ -7,9 +7,13 @@
 // stop_flag has become 1.
 #include "measure.h"
 
+#include <deque>
+
 #include "K-VOR-RNZazorU30.h"
 #include "com232.h"
+#include "exchange.h"
 #include "feed_internal.h"
+#include "linkreport.h"
 #include "params.h"
 #include "rs232.h"
 #include "state.h"
@@ -18,10 +22,13 @@
 
 namespace {
 
-void ShowStatus(const char *text) {
-    SetCtrlVal(pHandle, PANEL_STATUS, text);
-}
+Loop g_loop = LOOP_NONE;
+unsigned long g_foreignAtRequest = 0; // dropped frames when RUN's request went out
+bool g_switchToVideo = false;
+std::deque<void (*)(void)> g_pending;
 
+// The three command buttons the loops dim (PANEL_CMDBTN13 is RUN, PANEL_CMDBTN11 GET,
+// PANEL_CMDBTN3 VIDEO; STOP is none of them).
 void DimCommandButton(int control, int dimmed) {
     SetCtrlAttribute(pHandle, control, ATTR_DIMMED, dimmed);
 }
@@ -34,170 +41,192 @@ void SelectRamTarget(void) {
     SetCtrlVal(pHandle, PANEL_RBTFile, 0);
 }
 
-bool TimedOut(void) {
-    tdiff = Timer() - tstart;
-    return tdiff > TIMEOUT; // exactly TIMEOUT is still in time
-}
-
-} // namespace
-
-void PushGET(uint16_t target, uint16_t set) {
-    // Only RAM and EEPROM are read over the line. Anything else (the file target, whose set
-    // ReadParaFromFile has already loaded) sends nothing: parameter.command may still hold a write
-    // command from the last SEND, and a read must never go out as a write.
-    if (target == RAM || target == EEPROM) {
-        parameter.command = (target == RAM) ? 2 : 4;
-
-        CopyVarsToPP(set);
-        FlushInQ(com);
-        FlushOutQ(com);
-
-        FillTxBuf(parameter.command, set, pp);
-        nBytesW = ComWrt(com, szWriteBuf, kFrameSize);
-        if (nBytesW == kFrameSize) ShowStatus("Waiting for parameter-frame ...");
-
-        rx_flag = 0;
-        tstart = Timer();
-
-        // The first frame that comes in answers the request, whatever its command word.
-        for (;;) {
-            ProcessSystemEvents();
-            if (rx_flag == 1) {
-                GetRxBuf();
-                CopyPPtoVars(set);
-                CopyText(szStatus, "Parameter-frame received! - Line Ok!");
-                break;
-            }
-            if (TimedOut()) {
-                CopyText(szStatus, "Timeout-RS-232...");
-                break;
-            }
-        }
+// Operations asked for while the loop waited run here, between an answer and the next request.
+void RunPendingOperations(void) {
+    while (!g_pending.empty()) {
+        void (*operation)(void) = g_pending.front();
+        g_pending.pop_front();
+        operation();
     }
-
-    ShowStatus(szStatus);
-
-    // Set 1 is always read last, so only then do both sets stand in the variables.
-    if (set == 1) SetPanelValues();
 }
 
-void PushRUN(void) {
-    SetCtrlAttribute(pHandle, PANEL_VIDEOGRAPH, ATTR_VISIBLE, 0);
-    SetCtrlAttribute(pHandle, PANEL_STRIPCHART, ATTR_VISIBLE, 1);
-    DimCommandButton(PANEL_CMDBTN13, 1);
-    DimCommandButton(PANEL_CMDBTN11, 1);
+// However a loop ended, the program is idle again: the three buttons are available, and what
+// the displays show is no longer live.
+void EndLoop(void) {
+    g_loop = LOOP_NONE;
+    AwaitCommand(ANY_FRAME);
+    DimCommandButton(PANEL_CMDBTN13, 0);
+    DimCommandButton(PANEL_CMDBTN11, 0);
+    DimCommandButton(PANEL_CMDBTN3, 0);
+    PublishMeasurementStopped();
+    RunPendingOperations(); // asked for in the last wait; they report their own outcome
+}
 
-    SelectRamTarget();
-
-    stop_flag = 0;
-    graph_flag = 0;
+// The next raw-data request of the RUN loop: set 0 as the variables hold it now, the time-out
+// running from here.
+void SendRunRequest(void) {
+    CopyVarsToPP(0);
+    FlushQueues(com, FLUSH_IN_THEN_OUT);
+    FillTxBuf(CMD_RAW_DATA, 0, pp);
     rx_flag = 0;
     tstart = Timer();
+    g_foreignAtRequest = ForeignFrames();
+    WriteFrame(com, CMD_RAW_DATA);
+}
 
-    // After a time-out here stop_flag is already 1, and the loop ends at its first check.
-    PushGETRAW();
+// One pass of the RUN loop after an answer came in: the answer is taken in, whatever waited for
+// the line runs, the next request goes out, and only then do the listeners draw and record, so
+// that they cost the loop no time of the line. False when the loop is to end.
+bool TakeRunAnswer(void) {
+    RawAnswer answer;
+    CopyPPtoRAWVars();
+    FillRawAnswer(&answer, false);
+    graph_flag = 0;
+    RunPendingOperations();
+    if (stop_flag != 0 || g_switchToVideo) {
+        PublishRawAnswer(answer);
+        return false;
+    }
+    SendRunRequest();
+    PublishRawAnswer(answer);
+    return true;
+}
 
+void RunLoop(void) {
     for (;;) {
         if (graph_flag == 1) {
-            CopyPPtoRAWVars();
-            PlotVIDEOBarGraph();
-            PlotRAWGraph();
-            RawAnswer answer;
-            FillRawAnswer(&answer, false);
-            PublishRawAnswer(answer);
-            graph_flag = 0;
-            FlushInQ(com);
-            FlushOutQ(com);
+            if (!TakeRunAnswer()) break;
+        } else if (rx_flag == 1 || ForeignFrames() != g_foreignAtRequest) {
+            // A frame came, but not the answer: it is not drawn and not stored, and the next
+            // request goes out, as after an answer.
+            SendRunRequest();
         }
-
-        // One request outstanding at a time: the next goes out only once a frame has come in
-        // (and a raw-data answer has been drawn), and the time-out runs from it.
-        if (rx_flag == 1) {
-            FlushInQ(com);
-            FlushOutQ(com);
-            CopyVarsToPP(0);
-            FillTxBuf(8, 0, pp);
-            rx_flag = 0;
-            tstart = Timer();
-            nBytesW = ComWrt(com, szWriteBuf, kFrameSize);
-        }
-
         if (TimedOut()) {
             ShowStatus("Timeout RS232-Line!");
             stop_flag = 1;
             break;
         }
-
         ProcessSystemEvents();
         if (stop_flag != 0) break;
     }
+}
+
+// The four blocks of the video line, read straight from the queue with the notification off
+// (it would take their first 36 bytes for a frame). 1 when all four came.
+int ReadVideoLine(void) {
+    RemoveRxNotification();
+    FlushInQ(com);
+    FlushOutQ(com);
+    int result = ReadData64(0, 0);
+    if (result > 0) result = ReadData64(64, 0);
+    if (result > 0) result = ReadData64(128, 0);
+    if (result > 0) result = ReadData64(192, 0);
+    InstallRxNotification();
+    return result;
+}
+
+// One pass of VIDEO: a raw-data answer, then the video line. A missing block only costs this
+// pass its picture; a missing answer ends the loop (PushGETRAW sets stop_flag).
+void VideoPass(void) {
+    if (PushGETRAW() != 1) {
+        stop_flag = 1;
+        return;
+    }
+    RawAnswer answer;
+    CopyPPtoRAWVars();
+    FillRawAnswer(&answer, true);
+    if (ReadVideoLine() <= 0) return;
+    SetAxisScalingMode(pHandle, PANEL_VIDEOGRAPH, VAL_XAXIS, VAL_MANUAL, 1.0, static_cast<double>(ccdvirtpixel));
+    VideoLine line;
+    FillVideoLine(&line);
+    PublishRawAnswer(answer);
+    PublishVideoLine(line);
+}
+
+} // namespace
+
+Loop RunningLoop(void) {
+    return g_loop;
+}
+
+void RunWhenLineIsFree(void (*operation)(void)) {
+    if (!operation) return;
+    if (g_loop == LOOP_NONE) {
+        operation();
+    } else {
+        g_pending.push_back(operation);
+    }
+}
+
+void SwitchRunToVideo(void) {
+    if (g_loop == LOOP_RUN) g_switchToVideo = true;
+}
+
+void PushGET(uint16_t memory, uint16_t set) {
+    // Only RAM and EEPROM are read over the line. Anything else (the file target, whose set
+    // ReadParaFromFile has already loaded) sends nothing: parameter.command may still hold a write
+    // command from the last SEND, and a read must never go out as a write.
+    if (memory == RAM || memory == EEPROM) {
+        if (ExchangeParameterSet(ReadCommandFor(memory), set)) CopyPPtoVars(set);
+    }
+    ShowStatusBuffer();
+    // Set 1 is always read last, so only then do both sets stand in the variables.
+    if (set == 1) SetPanelValues();
+}
+
+void PushRUN(void) {
+    ListenWithDisplays();
+    SetCtrlAttribute(pHandle, PANEL_VIDEOGRAPH, ATTR_VISIBLE, 0);
+    SetCtrlAttribute(pHandle, PANEL_STRIPCHART, ATTR_VISIBLE, 1);
+    DimCommandButton(PANEL_CMDBTN13, 1);
+    DimCommandButton(PANEL_CMDBTN11, 1);
+    SelectRamTarget();
+
+    g_loop = LOOP_RUN;
+    g_switchToVideo = false;
+    stop_flag = 0;
+    graph_flag = 0;
+    rx_flag = 0;
+    tstart = Timer();
+    g_foreignAtRequest = ForeignFrames();
+    // After a time-out here stop_flag is already 1, and the loop ends at its first check.
+    PushGETRAW();
+    RunLoop();
 
     rx_flag = 0;
     graph_flag = 0;
     FlushInQ(com);
     FlushOutQ(com);
-    // GET stays dimmed until the STOP commit or the end of a VIDEO loop releases it.
-    DimCommandButton(PANEL_CMDBTN13, 0);
+    EndLoop();
+    if (g_switchToVideo && stop_flag == 0) {
+        g_switchToVideo = false;
+        PushVIDEO();
+    }
+    g_switchToVideo = false;
 }
 
 void PushVIDEO(void) {
-    int result = 0;
-
+    ListenWithDisplays();
     SetCtrlAttribute(pHandle, PANEL_STRIPCHART, ATTR_VISIBLE, 0);
     SetCtrlAttribute(pHandle, PANEL_VIDEOGRAPH, ATTR_VISIBLE, 1);
     DimCommandButton(PANEL_CMDBTN13, 1);
     DimCommandButton(PANEL_CMDBTN11, 1);
     DimCommandButton(PANEL_CMDBTN3, 1);
 
+    g_loop = LOOP_VIDEO;
     stop_flag = 0;
-
     do {
-        result = PushGETRAW();
-        if (result == 1) {
-            CopyPPtoRAWVars();
-            RawAnswer answer;
-            FillRawAnswer(&answer, true);
-            PublishRawAnswer(answer);
-
-            // The blocks are bare runs of 128 bytes: the notification would take their first 36
-            // bytes for a frame, so it stays off while they are read straight from the queue.
-            RemoveRxNotification();
-            FlushInQ(com);
-            FlushOutQ(com);
-
-            result = ReadData64(0, 0);
-            if (result > 0) result = ReadData64(64, 0);
-            if (result > 0) result = ReadData64(128, 0);
-            if (result > 0) result = ReadData64(192, 0);
-
-            InstallRxNotification();
-
-            // A missing block only costs this pass its picture; the loop goes on.
-            if (result > 0) {
-                SetAxisScalingMode(pHandle, PANEL_VIDEOGRAPH, VAL_XAXIS, VAL_MANUAL, 1.0,
-                                   static_cast<double>(ccdvirtpixel));
-                PlotVIDEOBarGraph();
-                PlotVIDEOCurve(adcbuf, thdArray, xArray8);
-                VideoLine line;
-                FillVideoLine(&line);
-                PublishVideoLine(line);
-            }
-        } else {
-            // No raw-data answer: the sensor is gone, so is the loop.
-            stop_flag = 1;
-        }
-
+        VideoPass();
         ProcessSystemEvents();
+        if (stop_flag == 0) RunPendingOperations();
     } while (stop_flag == 0);
 
-    DimCommandButton(PANEL_CMDBTN13, 0);
-    DimCommandButton(PANEL_CMDBTN11, 0);
-    DimCommandButton(PANEL_CMDBTN3, 0);
     // However the loop ended, the link is left as every other requester expects it: notification
     // on, nothing stale in either queue.
     InstallRxNotification();
     FlushOutQ(com);
     FlushInQ(com);
+    EndLoop();
 }
 
 void PushSTOP(void) {

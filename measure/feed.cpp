@@ -122,6 +122,10 @@ void PublishVideoLine(const VideoLine &line) {
     HandOut([&line](MeasurementListener *l) { l->OnVideoLine(line); });
 }
 
+void PublishMeasurementStopped(void) {
+    HandOut([](MeasurementListener *l) { l->OnMeasurementStopped(); });
+}
+
 void FillVideoLine(VideoLine *line) {
     line->video = adcbuf;
     line->threshold = thdArray;

@@ -42,6 +42,8 @@ class MeasurementListener {
     virtual ~MeasurementListener() = default;
     virtual void OnRawAnswer(const RawAnswer &answer) { (void)answer; }
     virtual void OnVideoLine(const VideoLine &line) { (void)line; }
+    // RUN or VIDEO ended, for whatever reason: what is shown is no longer live.
+    virtual void OnMeasurementStopped() {}
 };
 
 void AddMeasurementListener(MeasurementListener *listener);

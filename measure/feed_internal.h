@@ -10,6 +10,7 @@ void FillRawAnswer(RawAnswer *answer, bool video);
 void FillVideoLine(VideoLine *line);
 void PublishRawAnswer(const RawAnswer &answer);
 void PublishVideoLine(const VideoLine &line);
+void PublishMeasurementStopped(void);
 
 // The analog output as the analog mode defines it: max, min, max - min (signed) or the value.
 int AnalogOutput(uint16_t analogMode, uint16_t value, uint16_t max, uint16_t min);

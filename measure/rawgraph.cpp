@@ -3,6 +3,7 @@
 #include "measure.h"
 
 #include "K-VOR-RNZazorU30.h"
+#include "protocol.h"
 #include "state.h"
 #include "userint.h"
 
@@ -23,80 +24,48 @@ constexpr int kShiftTooLarge = -20102;
 
 constexpr int kVideoPoints = 256;
 
-} // namespace
-
-void PlotRAWGraph(void) {
-    const int setpoint = parameter.set0[6];
-    const uint16_t anaMode = parameter.set0[10];
-    const int lastButOne = static_cast<int>(ccdvirtpixel) - 1;
-
-    // Traces 5 and 6 follow the analog mode.
-    int trace6 = 1;
-    int trace5 = lastButOne;
-    switch (anaMode) {
+// Traces 5 and 6 follow the analog mode.
+void AnalogModeTraces(int lastButOne, int *trace5, int *trace6) {
+    *trace6 = 1;
+    *trace5 = lastButOne;
+    switch (parameter.set0[SET0_ANALOG_MODE]) {
     case 0:
     case 1:
-        trace5 = Mvalue;
-        trace6 = Mvalue;
+        *trace5 = Mvalue;
+        *trace6 = Mvalue;
         break;
     case 2:
-        trace5 = Mvalue;
-        trace6 = anaMax;
+        *trace5 = Mvalue;
+        *trace6 = anaMax;
         break;
     case 3:
-        trace5 = (anaMin == lastButOne) ? 1 : anaMin;
-        trace6 = Mvalue;
+        *trace5 = (anaMin == lastButOne) ? 1 : anaMin;
+        *trace6 = Mvalue;
         break;
     case 4:
-        trace5 = anaMin;
-        trace6 = anaMax;
+        *trace5 = anaMin;
+        *trace6 = anaMax;
         break;
     default:
         break;
     }
+}
 
-    // Age the history in place: the oldest sample drops out, the newest slot is freed.
-    Shift(arrayNORM, kHistoryValues, -kTraces, arrayNORM);
+// The zoom window: around the band, widened to keep the measured value in sight, and held to
+// the pixel axis.
+void ZoomWindow(int setpoint, int lastButOne, int *low, int *high) {
+    const int reach = tol < 40 ? 40 : 2 * tol;
+    const int margin = tol < 40 ? 60 : 100;
+    *low = setpoint - reach;
+    *high = setpoint + reach;
+    if (Mvalue > *high) *high = Mvalue + margin;
+    if (Mvalue < *low) *low = Mvalue - margin;
+    if (*high > lastButOne) *high = lastButOne;
+    if (*low < 1) *low = 1;
+}
 
-    // The band around the setpoint.
-    int upper = setpoint + tol;
-    int lower = setpoint - tol;
-    const int centre = setpoint;
-
-    // The zoom window: around the band, widened to keep the measured value in sight.
-    int low;
-    int high;
-    if (tol < 40) {
-        low = setpoint - 40;
-        high = setpoint + 40;
-        if (Mvalue > high) high = Mvalue + 60;
-        if (Mvalue < low) low = Mvalue - 60;
-    } else {
-        low = setpoint - 2 * tol;
-        high = setpoint + 2 * tol;
-        if (Mvalue > high) high = Mvalue + 100;
-        if (Mvalue < low) low = Mvalue - 100;
-    }
-
-    // Everything stays on the pixel axis.
-    if (upper > lastButOne) upper = lastButOne;
-    if (lower < 1) lower = 1;
-    if (high > lastButOne) high = lastButOne;
-    if (low < 1) low = 1;
-
-    // In tolerance against the limits as drawn, both ends included.
-    const int colour = (Mvalue > upper || Mvalue < lower) ? VAL_RED : VAL_DK_GREEN;
-    SetCtrlAttribute(pHandle, PANEL_MVALUE, ATTR_TEXT_BGCOLOR, colour);
-
-    // The newest sample.
-    arrayNORM[kNewest + 0] = upper;
-    arrayNORM[kNewest + 1] = lower;
-    arrayNORM[kNewest + 2] = centre;
-    arrayNORM[kNewest + 3] = Mvalue;
-    arrayNORM[kNewest + 4] = trace5;
-    arrayNORM[kNewest + 5] = trace6;
-
-    // One screen holds the whole history; zoomed, the y axis follows the window.
+// One screen holds the whole history; zoomed, the y axis follows the window.
+void ShowHistory(int low, int high) {
     SetCtrlAttribute(pHandle, PANEL_STRIPCHART, ATTR_POINTS_PER_SCREEN, kPointsPerScreen);
     SetCtrlAttribute(pHandle, PANEL_STRIPCHART, ATTR_SCROLL_MODE, kScrollContinuous);
     int zoom = 0;
@@ -107,15 +76,45 @@ void PlotRAWGraph(void) {
     } else {
         SetAxisScalingMode(pHandle, PANEL_STRIPCHART, VAL_LEFT_YAXIS, VAL_MANUAL, low, high);
     }
-
-    // Trace colours, then their number.
-    for (int trace = 1; trace <= kTraces; ++trace) {
+    for (int trace = 1; trace <= kTraces; ++trace)
         SetTraceAttribute(pHandle, PANEL_STRIPCHART, trace, ATTR_TRACE_COLOR, kTraceColour[trace - 1]);
-    }
     SetCtrlAttribute(pHandle, PANEL_STRIPCHART, ATTR_NUM_TRACES, kTraces);
-
     // The whole history again, so the chart always shows exactly these 100 samples.
     PlotStripChart(pHandle, PANEL_STRIPCHART, arrayNORM, kHistoryValues, 0, 0, VAL_DOUBLE);
+}
+
+} // namespace
+
+void PlotRAWGraph(void) {
+    const int setpoint = parameter.set0[SET0_SETPOINT];
+    const int lastButOne = static_cast<int>(ccdvirtpixel) - 1;
+    int trace5;
+    int trace6;
+    AnalogModeTraces(lastButOne, &trace5, &trace6);
+
+    // Age the history in place: the oldest sample drops out, the newest slot is freed.
+    Shift(arrayNORM, kHistoryValues, -kTraces, arrayNORM);
+
+    // The band around the setpoint, held to the axis.
+    int upper = setpoint + tol;
+    int lower = setpoint - tol;
+    if (upper > lastButOne) upper = lastButOne;
+    if (lower < 1) lower = 1;
+    int low;
+    int high;
+    ZoomWindow(setpoint, lastButOne, &low, &high);
+
+    // In tolerance against the limits as drawn, both ends included.
+    const int colour = (Mvalue > upper || Mvalue < lower) ? VAL_RED : VAL_DK_GREEN;
+    SetCtrlAttribute(pHandle, PANEL_MVALUE, ATTR_TEXT_BGCOLOR, colour);
+
+    arrayNORM[kNewest + 0] = upper;
+    arrayNORM[kNewest + 1] = lower;
+    arrayNORM[kNewest + 2] = setpoint;
+    arrayNORM[kNewest + 3] = Mvalue;
+    arrayNORM[kNewest + 4] = trace5;
+    arrayNORM[kNewest + 5] = trace6;
+    ShowHistory(low, high);
 }
 
 void PlotVIDEOCurve(const uint16_t *video, const uint16_t *threshold, const double *x) {

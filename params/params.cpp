@@ -5,6 +5,7 @@
 #include <type_traits>
 
 #include "K-VOR-RNZazorU30.h"
+#include "protocol.h"
 #include "state.h"
 #include "userint.h"
 
@@ -31,28 +32,28 @@ float ScaleToFloat(uint32_t scale) {
 
 // Every element of the threshold line holds the same value, in converter counts.
 static void FillThresholdLine(void) {
-    const uint16_t level = static_cast<uint16_t>(ADCMAX * parameter.set0[14] / 100);
+    const uint16_t level = static_cast<uint16_t>(ADCMAX * parameter.set0[SET0_VIDEO_THRESHOLD] / 100);
     for (int i = 0; i < 256; ++i)
         thdArray[i] = level;
 }
 
 void GetPanelValues(void) {
     uint16_t *w = parameter.set0;
-    GetCtrlVal(pHandle, PANEL_NEDITEdgeLeft, &w[4]);
-    GetCtrlVal(pHandle, PANEL_NEDITEdgeRight, &w[5]);
-    GetCtrlVal(pPara1, PARA1_P11, &w[11]);
-    GetCtrlVal(pPara1, PARA1_AnaMode, &w[10]);
-    GetCtrlVal(pPara1, PARA1_P02, &w[2]);
-    GetCtrlVal(pPara1, PARA1_EvalMode, &w[3]);
-    GetCtrlVal(pPara1, PARA1_NEDITTolerance, &w[7]);
-    GetCtrlVal(pPara1, PARA1_DROPHardware, &w[13]);
-    GetCtrlVal(pPara1, PARA1_P08, &w[8]);
-    GetCtrlVal(pPara1, PARA1_P09, &w[9]);
-    GetCtrlVal(pPara2, PARA2_P00, &w[0]);
-    GetCtrlVal(pPara2, PARA2_SLIDEVideoThreshold, &w[14]);
-    GetCtrlVal(pPara2, PARA2_P01, &w[1]);
-    GetCtrlVal(pPara2, PARA2_Setpoint, &w[6]);
-    GetCtrlVal(pCalib, CALIB_P12, &w[12]);
+    GetCtrlVal(pHandle, PANEL_NEDITEdgeLeft, &w[SET0_LEFT_EDGE]);
+    GetCtrlVal(pHandle, PANEL_NEDITEdgeRight, &w[SET0_RIGHT_EDGE]);
+    GetCtrlVal(pPara1, PARA1_P11, &w[SET0_P11]);
+    GetCtrlVal(pPara1, PARA1_AnaMode, &w[SET0_ANALOG_MODE]);
+    GetCtrlVal(pPara1, PARA1_P02, &w[SET0_P02]);
+    GetCtrlVal(pPara1, PARA1_EvalMode, &w[SET0_EVAL_MODE]);
+    GetCtrlVal(pPara1, PARA1_NEDITTolerance, &w[SET0_TOLERANCE]);
+    GetCtrlVal(pPara1, PARA1_DROPHardware, &w[SET0_HARDWARE_VARIANT]);
+    GetCtrlVal(pPara1, PARA1_P08, &w[SET0_P08]);
+    GetCtrlVal(pPara1, PARA1_P09, &w[SET0_P09]);
+    GetCtrlVal(pPara2, PARA2_P00, &w[SET0_P00]);
+    GetCtrlVal(pPara2, PARA2_SLIDEVideoThreshold, &w[SET0_VIDEO_THRESHOLD]);
+    GetCtrlVal(pPara2, PARA2_P01, &w[SET0_P01]);
+    GetCtrlVal(pPara2, PARA2_Setpoint, &w[SET0_SETPOINT]);
+    GetCtrlVal(pCalib, CALIB_P12, &w[SET0_P12]);
     GetCtrlVal(pCalib, CALIB_Offset, &parameter.offset);
     float scale = 0.0f;
     if (GetCtrlVal(pCalib, CALIB_Scale, &scale) >= 0) parameter.scale = ScaleFromFloat(scale);
@@ -61,74 +62,83 @@ void GetPanelValues(void) {
 }
 
 // Holds a received set to the ranges the sensor works with. The limits change the record itself,
-// so a set sent or saved afterwards carries the limited values.
-static void LimitParameters(void) {
+// so a set sent or saved afterwards carries the limited values. The order matters: the video
+// threshold is cut from above before it is raised from below, and so on.
+void LimitParameters(void) {
     uint16_t *w = parameter.set0;
-    // clang-format off
-    if (w[0] > 1000) w[0] = 500;                      // a
-    if (w[11] > 1) w[11] = 0;                         // b
-    if (w[14] > 950) w[14] = 950;                     // c
-    if (w[14] < 10) w[14] = 10;                       // d
-    if (w[10] > 7) w[10] = 0;                         // e
-    if (w[2] > 1) w[2] = 1;                           // f
-    if (w[3] > 3) w[3] = 4;                           // g
-    if (w[7] > ccdvirtpixel) w[7] = ccdvirtpixel;     // h
-    if (w[7] < 1) w[7] = 1;                           // i
-    if (w[9] > 2) w[9] = 0;                           // j
-    if (w[4] > ccdvirtpixel) w[4] = 1;                // k
-    if (w[5] > ccdvirtpixel) w[5] = ccdvirtpixel;     // l
-    if (w[5] == 0) w[5] = 1;                          // m
-    if (w[13] > 3) w[13] = 3;                         // n
-    if (w[8] > 1024) w[8] = 1024;                     // o
-    if (w[1] > 1) w[1] = 1;                           // p
-    // clang-format on
+    const uint16_t pixels = ccdvirtpixel;
+    if (w[SET0_P00] > 1000) w[SET0_P00] = 500;                    // out of range: back to the middle
+    if (w[SET0_P11] > 1) w[SET0_P11] = 0;                         // a switch
+    if (w[SET0_VIDEO_THRESHOLD] > 950) w[SET0_VIDEO_THRESHOLD] = 950; // held to 10 .. 950
+    if (w[SET0_VIDEO_THRESHOLD] < 10) w[SET0_VIDEO_THRESHOLD] = 10;
+    if (w[SET0_ANALOG_MODE] > 7) w[SET0_ANALOG_MODE] = 0;         // unknown analog mode: the value
+    if (w[SET0_P02] > 1) w[SET0_P02] = 1;                         // a switch
+    if (w[SET0_EVAL_MODE] > 3) w[SET0_EVAL_MODE] = 4;             // 4 and above: the gap
+    if (w[SET0_TOLERANCE] > pixels) w[SET0_TOLERANCE] = pixels;   // the band fits the line
+    if (w[SET0_TOLERANCE] < 1) w[SET0_TOLERANCE] = 1;
+    if (w[SET0_P09] > 2) w[SET0_P09] = 0;
+    if (w[SET0_LEFT_EDGE] > pixels) w[SET0_LEFT_EDGE] = 1;        // off the line: from its start
+    if (w[SET0_RIGHT_EDGE] > pixels) w[SET0_RIGHT_EDGE] = pixels; // off the line: to its end
+    if (w[SET0_RIGHT_EDGE] == 0) w[SET0_RIGHT_EDGE] = 1;
+    if (w[SET0_HARDWARE_VARIANT] > 3) w[SET0_HARDWARE_VARIANT] = 3;
+    if (w[SET0_P08] > 1024) w[SET0_P08] = 1024;
+    if (w[SET0_P01] > 1) w[SET0_P01] = 1;                         // a switch
+}
+
+// Writes the record into the controls, in the order the pages are filled.
+static void ShowParameterControls(void) {
+    const uint16_t *w = parameter.set0;
+    SetCtrlVal(pPara1, PARA1_AnaMode, static_cast<int>(w[SET0_ANALOG_MODE]));
+    SetCtrlVal(pPara1, PARA1_P02, static_cast<int>(w[SET0_P02]));
+    SetCtrlVal(pPara1, PARA1_EvalMode, static_cast<int>(w[SET0_EVAL_MODE]));
+    SetCtrlVal(pPara1, PARA1_P11, static_cast<int>(w[SET0_P11]));
+    SetCtrlVal(pPara1, PARA1_P09, static_cast<int>(w[SET0_P09]));
+    SetCtrlVal(pPara1, PARA1_DROPHardware, static_cast<int>(w[SET0_HARDWARE_VARIANT]));
+    SetCtrlVal(pPara1, PARA1_P08, static_cast<int>(w[SET0_P08]));
+    SetCtrlVal(pPara1, PARA1_NEDITTolerance, static_cast<int>(w[SET0_TOLERANCE]));
+    SetCtrlVal(pPara2, PARA2_SLIDEVideoThreshold, static_cast<int>(w[SET0_VIDEO_THRESHOLD]));
+    SetCtrlVal(pPara2, PARA2_P00, static_cast<int>(w[SET0_P00]));
+    SetCtrlVal(pPara2, PARA2_P01, static_cast<int>(w[SET0_P01]));
+    SetCtrlVal(pPara2, PARA2_Setpoint, static_cast<int>(w[SET0_SETPOINT]));
+    SetCtrlVal(pHandle, PANEL_NEDITEdgeLeft, static_cast<int>(w[SET0_LEFT_EDGE]));
+    SetCtrlVal(pHandle, PANEL_NEDITEdgeRight, static_cast<int>(w[SET0_RIGHT_EDGE]));
+    SetCtrlVal(pCalib, CALIB_Scale, static_cast<double>(ScaleToFloat(parameter.scale)));
+    SetCtrlVal(pCalib, CALIB_Offset, static_cast<int>(parameter.offset));
+    SetCtrlVal(pCalib, CALIB_P12, static_cast<int>(w[SET0_P12]));
+}
+
+// The static bar graph: the axis, the edge cursors, the grey background over the bands drawn
+// before, and the tolerance band (signed, so a tolerance wider than the setpoint reaches below 0).
+static void PlotParameterBars(void) {
+    const uint16_t *w = parameter.set0;
+    const double axisEnd = static_cast<double>(ccdvirtpixel);
+    SetAxisScalingMode(pHandle, PANEL_GRAPH, VAL_XAXIS, VAL_MANUAL, 1.0, axisEnd);
+    // The setpoint cursor stays where it is.
+    SetGraphCursor(pHandle, PANEL_GRAPH, 2, static_cast<double>(w[SET0_LEFT_EDGE]), 0.75);
+    SetGraphCursor(pHandle, PANEL_GRAPH, 3, static_cast<double>(w[SET0_RIGHT_EDGE]), 0.75);
+    PlotRectangle(pHandle, PANEL_GRAPH, 0.0, 0.0, axisEnd, 1.0, VAL_LT_GRAY, VAL_LT_GRAY);
+    const int setpoint = w[SET0_SETPOINT];
+    const int tolerance = w[SET0_TOLERANCE];
+    PlotRectangle(pHandle, PANEL_GRAPH, static_cast<double>(setpoint - tolerance), 0.0,
+                  static_cast<double>(setpoint + tolerance), 0.25, VAL_GREEN, VAL_GREEN);
+}
+
+void ShowToleranceDisplay(void) {
+    const uint16_t variant = parameter.set0[SET0_HARDWARE_VARIANT];
+    // Hardware variants 1 and 3 work with a fixed window: their tolerance is not set here.
+    SetCtrlAttribute(pPara1, PARA1_NEDITTolerance, ATTR_DIMMED, (variant == 1 || variant == 3) ? 1 : 0);
+    // Worked in double: the 32-bit scale times a 16-bit tolerance does not fit 32 bits.
+    SetCtrlVal(pHandle, PANEL_TOLVALUE,
+               static_cast<double>(parameter.scale) * static_cast<double>(parameter.set0[SET0_TOLERANCE]) /
+                   16384000.0);
 }
 
 void SetPanelValues(void) {
-    // 1.
     LimitParameters();
-
-    // 2.
-    const float scale = ScaleToFloat(parameter.scale);
-
-    // 3. Writing the hardware variant does not touch the tolerance's dimming: that follows the
-    // operator's own selection only.
-    const uint16_t *w = parameter.set0;
-    SetCtrlVal(pPara1, PARA1_AnaMode, static_cast<int>(w[10]));
-    SetCtrlVal(pPara1, PARA1_P02, static_cast<int>(w[2]));
-    SetCtrlVal(pPara1, PARA1_EvalMode, static_cast<int>(w[3]));
-    SetCtrlVal(pPara1, PARA1_P11, static_cast<int>(w[11]));
-    SetCtrlVal(pPara1, PARA1_P09, static_cast<int>(w[9]));
-    SetCtrlVal(pPara1, PARA1_DROPHardware, static_cast<int>(w[13]));
-    SetCtrlVal(pPara1, PARA1_P08, static_cast<int>(w[8]));
-    SetCtrlVal(pPara1, PARA1_NEDITTolerance, static_cast<int>(w[7]));
-    SetCtrlVal(pPara2, PARA2_SLIDEVideoThreshold, static_cast<int>(w[14]));
-    SetCtrlVal(pPara2, PARA2_P00, static_cast<int>(w[0]));
-    SetCtrlVal(pPara2, PARA2_P01, static_cast<int>(w[1]));
-    SetCtrlVal(pPara2, PARA2_Setpoint, static_cast<int>(w[6]));
-    SetCtrlVal(pHandle, PANEL_NEDITEdgeLeft, static_cast<int>(w[4]));
-    SetCtrlVal(pHandle, PANEL_NEDITEdgeRight, static_cast<int>(w[5]));
-    SetCtrlVal(pCalib, CALIB_Scale, static_cast<double>(scale));
-    SetCtrlVal(pCalib, CALIB_Offset, static_cast<int>(parameter.offset));
-    SetCtrlVal(pCalib, CALIB_P12, static_cast<int>(w[12]));
-
-    // 4.
+    ShowParameterControls();
     FillThresholdLine();
-
-    // 5.
-    const double axisEnd = static_cast<double>(ccdvirtpixel);
-    SetAxisScalingMode(pHandle, PANEL_GRAPH, VAL_XAXIS, VAL_MANUAL, 1.0, axisEnd);
-
-    // 6. The setpoint cursor stays where it is.
-    SetGraphCursor(pHandle, PANEL_GRAPH, 2, static_cast<double>(w[4]), 0.75);
-    SetGraphCursor(pHandle, PANEL_GRAPH, 3, static_cast<double>(w[5]), 0.75);
-
-    // 7. The grey background covers the bands drawn before.
-    PlotRectangle(pHandle, PANEL_GRAPH, 0.0, 0.0, axisEnd, 1.0, VAL_LT_GRAY, VAL_LT_GRAY);
-
-    // 8. The tolerance band; signed, so a tolerance wider than the setpoint reaches below 0.
-    const int setpoint = w[6];
-    const int tolerance = w[7];
-    PlotRectangle(pHandle, PANEL_GRAPH, static_cast<double>(setpoint - tolerance), 0.0,
-                  static_cast<double>(setpoint + tolerance), 0.25, VAL_GREEN, VAL_GREEN);
+    PlotParameterBars();
+    // The tolerance in mm and its dimming follow every set that reaches the panels: after a GET,
+    // a parameter file or a reconnection they would otherwise show the set before.
+    ShowToleranceDisplay();
 }

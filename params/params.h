@@ -2,14 +2,31 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 void GetPanelValues(void);
 void SetPanelValues(void);
+// Holds parameter set 0 to the ranges the sensor works with (SetPanelValues does it first).
+void LimitParameters(void);
+// The tolerance in mm (PANEL_TOLVALUE) and the tolerance field's dimming by hardware variant, as
+// parameter set 0 and the scale stand now.
+void ShowToleranceDisplay(void);
 
 // Scale factor conversions between the CALIB_Scale float and parameter.scale (times 16384).
 uint32_t ScaleFromFloat(float value);
 float ScaleToFloat(uint32_t scale);
 
 // Parameter file: 30 values, default name "KVORpara.cfg", filter "*.cfg".
+// Both sets of the record into 'path' (written beside it and put in its place only when
+// complete): 0, or negative when the file could not be written (the old file is then intact).
+int WriteParaFile(const std::string &path);
+// Both sets from 'path' into the record: 0, or negative when the file is not exactly 30
+// unsigned numbers (the record is then unchanged).
+int ReadParaFile(const std::string &path);
+// The 30 values of the file format from the record, and back.
+void ParaFileValues(uint32_t values[30]);
+void TakeParaFileValues(const uint32_t values[30]);
+// The dialog-driven forms used by SEND and GET with the file target. ReadParaFromFile: 1 read,
+// 0 dialog cancelled (nothing changed), -1 the file could not be read (record unchanged).
 void SendParaToFile(void);
-void ReadParaFromFile(void);
+int ReadParaFromFile(void);

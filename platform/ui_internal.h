@@ -102,7 +102,8 @@ struct Panel {
 };
 
 // --- tables (ui_panels.cpp) -------------------------------------------------------------------
-bool AppReady();
+bool AppReady();     // an application object of ours runs (with or without windows)
+bool WidgetsReady(); // ... and it can show windows
 Panel *FindPanel(int handle);
 Panel *FindPanel(int handle, std::uint64_t serial);
 Control *FindControl(int panel, int control);

@@ -1,5 +1,6 @@
 // Run-time start, callback table, panels from the panel file, and event delivery.
 #include <QApplication>
+#include <QGuiApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
@@ -29,6 +30,7 @@ using namespace kvor_ui;
 namespace {
 
 QApplication *g_app = nullptr;
+QCoreApplication *g_core = nullptr; // a run-time without windows
 std::map<std::string, CtrlCallbackPtr> g_ctrlCallbacks;
 std::map<std::string, PanelCallbackPtr> g_panelCallbacks;
 std::map<int, std::unique_ptr<Panel>> g_panels;
@@ -302,6 +304,11 @@ QWidget *BuildPanelWidget(int handle, std::uint64_t serial, Panel *parent, const
 namespace kvor_ui {
 
 bool AppReady() {
+    return (g_app != nullptr && QCoreApplication::instance() == g_app) ||
+           (g_core != nullptr && QCoreApplication::instance() == g_core);
+}
+
+bool WidgetsReady() {
     return g_app != nullptr && QCoreApplication::instance() == g_app;
 }
 
@@ -432,6 +439,34 @@ int InitRunTime(int argc, char **argv) {
     return 1;
 }
 
+int InitHeadlessRunTime(int argc, char **argv, int withFonts) {
+    if (QCoreApplication *core = QCoreApplication::instance()) {
+        g_core = core;
+        return 1;
+    }
+    static std::vector<std::string> args;
+    static std::vector<char *> argp;
+    static int count = 0;
+    args.clear();
+    for (int i = 0; argv && i < argc; ++i)
+        if (argv[i]) args.emplace_back(argv[i]);
+    if (args.empty()) args.emplace_back("kvor-zodid");
+    argp.clear();
+    for (std::string &a : args)
+        argp.push_back(&a[0]);
+    argp.push_back(nullptr);
+    count = static_cast<int>(args.size());
+    if (withFonts) {
+        // Text layout needs a GUI application; the offscreen platform gives one without a display.
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        g_core = new QGuiApplication(count, argp.data());
+    } else {
+        g_core = new QCoreApplication(count, argp.data());
+    }
+    QCoreApplication::setApplicationName(QStringLiteral("kvor-zodid"));
+    return 1;
+}
+
 void RegisterCallbacks(const CallbackEntry *table, int count) {
     if (!table) return;
     for (int i = 0; i < count; ++i) {
@@ -445,7 +480,7 @@ void RegisterCallbacks(const CallbackEntry *table, int count) {
 // --- panels ---------------------------------------------------------------------------------------
 
 int LoadPanel(int parentPanel, const char *panelFile, int resourceId) {
-    if (!AppReady()) return UIENotInitialised;
+    if (!WidgetsReady()) return UIENotInitialised;
     CollectDiscardedPanels();
     Panel *parent = nullptr;
     if (parentPanel < 0) return UIEInvalidPanel;

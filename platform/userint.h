@@ -123,6 +123,10 @@ enum {
 // --- run-time ------------------------------------------------------------------------------
 // Initialises the run-time (creates the application object). Returns 0 on failure.
 int InitRunTime(int argc, char **argv);
+// A run-time without windows, for a process that has no display: serial ports, the event loop,
+// timers and files work; panels do not. withFonts: text can still be laid out (for documents),
+// on Qt's offscreen platform. Returns 0 on failure.
+int InitHeadlessRunTime(int argc, char **argv, int withFonts);
 
 // --- panels ----------------------------------------------------------------------------------
 int LoadPanel(int parentPanel, const char *panelFile, int resourceId);

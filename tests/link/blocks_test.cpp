@@ -7,6 +7,7 @@
 
 #include "K-VOR-RNZazorU30.h"
 #include "com232.h"
+#include "exchange.h"
 #include "fixtures.h"
 #include "link_support.h"
 #include "rs232.h"
@@ -191,14 +192,16 @@ TEST_F(RawRequestTest, RawAnswerEndsTheWaitAndOtherFramesDoNot) {
         pp[k] = static_cast<uint16_t>(k);
 
     // The request is answered by a parameter frame (command 2); a raw-data answer comes
-    // afterwards, sent from inside the wait once the first frame is in.
+    // afterwards, sent from inside the wait once the first frame was dropped: it is no answer to
+    // a raw-data request, and leaves neither a flag nor a word behind.
     sim->inject(ReplaceNext(8, Frame(0x00AA, 2, 0, {77, 78})));
     kvorsim::Simulator *s = sim;
+    const unsigned long foreign = ForeignFrames();
     bool sent = false, sawOtherFrame = false;
-    HookClock::install([s, &sent, &sawOtherFrame](int) {
-        if (rx_flag == 1 && !sent) {
+    HookClock::install([s, foreign, &sent, &sawOtherFrame](int) {
+        if (ForeignFrames() > foreign && !sent) {
             sent = true;
-            sawOtherFrame = graph_flag == 0 && pp[0] == 77 && pp[1] == 78;
+            sawOtherFrame = rx_flag == 0 && graph_flag == 0 && pp[0] == 0 && pp[1] == 1;
             s->sendUnsolicited(Frame(0x00AA, 8, 500, {501, 502}));
         }
         return HookClock::kBase;
@@ -228,16 +231,17 @@ TEST_F(RawRequestTest, NoRawAnswerStopsTheLoop) {
     f.command = 8;
     f.value = 2;
     sim->inject(f);
-    // Time stands still until the wrong frame is in, then moves on in half seconds.
+    // Time stands still until the wrong frame is in (and dropped), then moves on in half seconds.
     double t = HookClock::kBase;
-    HookClock::install([&t](int) {
-        if (rx_flag == 1) t += 0.5;
+    const unsigned long foreign = ForeignFrames();
+    HookClock::install([&t, foreign](int) {
+        if (ForeignFrames() > foreign) t += 0.5;
         return t;
     });
     rx_flag = 0;
     stop_flag = 0;
     EXPECT_EQ(PushGETRAW(), 0);
-    EXPECT_EQ(rx_flag, 1);
+    EXPECT_EQ(rx_flag, 0);
     EXPECT_EQ(graph_flag, 0);
     EXPECT_EQ(stop_flag, 1);
     EXPECT_EQ(tdiff, 2.0);

@@ -7,6 +7,7 @@
 
 #include "K-VOR-RNZazorU30.h"
 #include "com232.h"
+#include "exchange.h"
 #include "fixtures.h"
 #include "link_support.h"
 #include "rs232.h"
@@ -133,7 +134,9 @@ TEST_F(DeviceInfoTest, OtherReferenceDistanceKeepsDescriptionAndRange) {
     EXPECT_EQ(ADCMAX, 256);
 }
 
-TEST_F(DeviceInfoTest, WrongCommandWordStoresTheWordsButNothingElse) {
+TEST_F(DeviceInfoTest, AFrameOfAnotherCommandIsNoHardwareAnswer) {
+    // A frame with command word 9 is not the answer to a hardware request: it is dropped, the
+    // wait runs into its time-out, and nothing of the frame is stored.
     sim->setHardware(Hw(2, 2048, 80, 333));
     kvorsim::Fault f;
     f.kind = kvorsim::Fault::CorruptCommand;
@@ -142,14 +145,21 @@ TEST_F(DeviceInfoTest, WrongCommandWordStoresTheWordsButNothingElse) {
     sim->inject(f);
     for (double &x : xArray8)
         x = -1.0;
+    ccdtype = 7;
+    ccdvirtpixel = 4096;
+    refdistance = 37;
+    adcmax = 1024;
     pixB = 5;
     pixE = 55;
     ADCMAX = 256;
+    const unsigned long foreign = ForeignFrames();
     EXPECT_EQ(GetHARDWAREInfo(), 0);
-    EXPECT_EQ(ccdtype, 2);
-    EXPECT_EQ(ccdvirtpixel, 2048);
-    EXPECT_EQ(refdistance, 80);
-    EXPECT_EQ(adcmax, 333);
+    EXPECT_EQ(ForeignFrames(), foreign + 1);
+    EXPECT_STREQ(szStatus, "Timeout-RS-232...");
+    EXPECT_EQ(ccdtype, 7);
+    EXPECT_EQ(ccdvirtpixel, 4096);
+    EXPECT_EQ(refdistance, 37);
+    EXPECT_EQ(adcmax, 1024);
     EXPECT_EQ(xArray8[255], -1.0);
     EXPECT_EQ(pixB, 5);
     EXPECT_EQ(pixE, 55);

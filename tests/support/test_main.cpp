@@ -5,6 +5,7 @@
 #include <QDir>
 
 #include "K-VOR-RNZazorU30.h"
+#include "panel_reports.h"
 #include "userint.h"
 
 int main(int argc, char **argv) {
@@ -19,5 +20,6 @@ int main(int argc, char **argv) {
     ::testing::InitGoogleTest(&argc, argv);
     if (InitRunTime(argc, argv) == 0) return 2;
     RegisterCallbacks(kPanelFileCallbacks, kPanelFileCallbackCount);
+    ConnectLinkToPanels();
     return RUN_ALL_TESTS();
 }

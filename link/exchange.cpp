@@ -1,0 +1,123 @@
+// The frame exchange, the wait and the time-out rule.
+#include "exchange.h"
+
+#include "com232.h"
+#include "linkreport.h"
+#include "rs232.h"
+#include "userint.h"
+#include "state.h"
+#include "utility.h"
+
+namespace {
+
+int g_awaited = ANY_FRAME;
+unsigned long g_foreign = 0;
+
+bool IsAnswerTo(uint16_t command) {
+    switch (command) {
+    case CMD_WRITE_RAM:
+    case CMD_WRITE_EEPROM:
+    case CMD_FIRMWARE:
+    case CMD_DATA_BLOCK:
+        return false; // no answer frame: nothing to wait for
+    default:
+        return true;
+    }
+}
+
+// After a pass of events: has the wait's end come?
+bool Ended(const WaitSpec &spec, int *queued) {
+    if (spec.answer == QUEUED_BYTES) {
+        const int n = GetInQLen(com);
+        if (queued) *queued = n;
+        return n >= spec.bytes;
+    }
+    if (spec.answer == CMD_RAW_DATA) return graph_flag == 1;
+    return rx_flag != 0;
+}
+
+void ReportTimeout(const WaitSpec &spec) {
+    if (!spec.timeoutText) return;
+    switch (spec.how) {
+    case TIMEOUT_TEXT_KEEP:
+        CopyText(szStatus, spec.timeoutText);
+        break;
+    case TIMEOUT_TEXT_SHOW:
+        ShowStatus(spec.timeoutText);
+        break;
+    case TIMEOUT_TEXT_NONE:
+        break;
+    }
+}
+
+} // namespace
+
+void FlushQueues(int port, Flush order) {
+    if (order == FLUSH_IN_THEN_OUT) {
+        FlushInQ(port);
+        FlushOutQ(port);
+    } else if (order == FLUSH_OUT_THEN_IN) {
+        FlushOutQ(port);
+        FlushInQ(port);
+    }
+}
+
+bool WriteFrame(int port, uint16_t command) {
+    if (IsAnswerTo(command)) g_awaited = command;
+    nBytesW = ComWrt(port, szWriteBuf, kFrameSize);
+    return nBytesW == kFrameSize;
+}
+
+bool SendFrame(int port, Flush order, uint16_t command, uint16_t argument, const uint16_t *values) {
+    FlushQueues(port, order);
+    FillTxBuf(command, argument, values);
+    return WriteFrame(port, command);
+}
+
+bool TimedOut(void) {
+    tdiff = Timer() - tstart;
+    return tdiff > TIMEOUT;
+}
+
+int WaitForAnswer(const WaitSpec &spec, int *queued) {
+    tstart = Timer();
+    for (;;) {
+        if (spec.processEvents) ProcessSystemEvents();
+        const bool late = TimedOut();
+        // An answer that came in during the last pass still counts, even at the time-out.
+        if (Ended(spec, queued)) {
+            g_awaited = ANY_FRAME;
+            ReportExchange(true);
+            return 1;
+        }
+        if (late) {
+            g_awaited = ANY_FRAME;
+            ReportTimeout(spec);
+            ReportExchange(false);
+            return 0;
+        }
+    }
+}
+
+int AwaitedCommand(void) {
+    return g_awaited;
+}
+
+void AwaitCommand(int command) {
+    g_awaited = command;
+}
+
+unsigned long ForeignFrames(void) {
+    return g_foreign;
+}
+
+// The receive notification hands every frame here: only the answer to the request outstanding
+// is taken in. A frame of another command (a raw-data answer arriving after a teach went out,
+// a stray frame on the line) is dropped before it can reach pp.
+bool TakeFrameIn(uint16_t command) {
+    if (g_awaited != ANY_FRAME && command != g_awaited) {
+        ++g_foreign;
+        return false;
+    }
+    return true;
+}
