@@ -227,6 +227,113 @@ TEST_F(WholeRun, SimulatedSensorCompletesTheStartUpExchange) {
     EXPECT_EQ(pixE, 4096);
 }
 
+TEST_F(WholeRun, AfterStartUpThePanelsShowTheSensor) {
+    // The program started as it always starts, against a sensor on port 1 whose sets differ
+    // from every panel default, some words beyond their limits. Once the window is up, every
+    // parameter control, the tolerance in mm and its dimming, the hardware description and the
+    // status line must come from that sensor.
+    struct Case {
+        const char *name;
+        kvorsim::HardwareInfo hw;
+        uint16_t ram0[15], ram1[15];
+        uint16_t shown[15]; // set 0 as the controls must show it, held to its limits
+        double scale;
+        int offset;
+        double toleranceMm;
+        int toleranceDimmed;
+        const char *lines[3];
+        const char *firmware;
+    };
+    kvorsim::HardwareInfo hw80;
+    hw80.ccdvirtpixel = 2048;
+    hw80.refdistance = 80;
+    kvorsim::HardwareInfo hw37;
+    hw37.ccdvirtpixel = 4096;
+    hw37.refdistance = 37;
+    // clang-format off
+    const Case cases[] = {
+        {"variant 2, 80 mm head", hw80,
+         {1001, 1, 0, 2, 120, 2000, 1500, 250, 1025, 2, 5, 1, 4321, 2, 5},
+         {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 24576, 0, 0xFFFE, 0xFFFF},
+         {500, 1, 0, 2, 120, 2000, 1500, 250, 1024, 2, 5, 1, 4321, 2, 10},
+         1.5, -2, 0.375, 0,
+         {"1024-pixel; 7.8\xB5m pixel-pitch", "4096-subpixel; resolution=5\xB5m", "working-range = 80mm +/- 10mm"},
+         "K-VOR-RN whole run A"},
+        {"variant 3, 37 mm head", hw37,
+         {0, 0, 1, 4, 1, 0, 512, 4097, 0, 3, 8, 2, 0, 3, 951},
+         {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 32768, 0, 1234, 0},
+         {0, 0, 1, 4, 1, 1, 512, 4096, 0, 0, 0, 0, 0, 3, 950},
+         2.0, 1234, 8.192, 1,
+         {"1024-pixel; 7.8\xB5m pixel-pitch", "4096-subpixel; resolution=1\xB5m", "working-range = 37 +/- 2.0mm"},
+         "K-VOR-RN whole run B"},
+    };
+    // clang-format on
+    struct Bound {
+        int *panel;
+        int control;
+        int word;
+    };
+    const Bound controls[] = {
+        {&pHandle, PANEL_NEDITEdgeLeft, 4}, {&pHandle, PANEL_NEDITEdgeRight, 5}, {&pPara1, PARA1_P11, 11},
+        {&pPara1, PARA1_AnaMode, 10},       {&pPara1, PARA1_P02, 2},              {&pPara1, PARA1_EvalMode, 3},
+        {&pPara1, PARA1_NEDITTolerance, 7}, {&pPara1, PARA1_DROPHardware, 13},    {&pPara1, PARA1_P08, 8},
+        {&pPara1, PARA1_P09, 9},            {&pPara2, PARA2_P00, 0},              {&pPara2, PARA2_SLIDEVideoThreshold, 14},
+        {&pPara2, PARA2_P01, 1},            {&pPara2, PARA2_Setpoint, 6},         {&pCalib, CALIB_P12, 12},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        kvorsim::Options options;
+        options.pacing = false;
+        kvorsim::Simulator sensor(options);
+        ASSERT_TRUE(sensor.start()) << sensor.error();
+        sensor.setHardware(c.hw);
+        sensor.setRamSet(0, c.ram0);
+        sensor.setRamSet(1, c.ram1);
+        sensor.setFirmwareText(c.firmware);
+
+        bool looked = false;
+        std::vector<unsigned short> shown;
+        double scale = 0.0, toleranceMm = -1.0;
+        int offset = 0, dimmed = -1;
+        std::string status, lines[3];
+        WhenStarted([&] {
+            looked = true;
+            for (const Bound &b : controls) {
+                unsigned short v = 0xBEEF;
+                GetCtrlVal(*b.panel, b.control, &v);
+                shown.push_back(v);
+            }
+            GetCtrlVal(pCalib, CALIB_Scale, &scale);
+            GetCtrlVal(pCalib, CALIB_Offset, &offset);
+            GetCtrlVal(pHandle, PANEL_TOLVALUE, &toleranceMm);
+            GetCtrlAttribute(pPara1, PARA1_NEDITTolerance, ATTR_DIMMED, &dimmed);
+            status = StatusText();
+            for (int i = 0; i < 3; ++i) {
+                char line[128] = {0};
+                GetTextBoxLine(pCalib, CALIB_HWINFO, i, line, sizeof line);
+                lines[i] = line;
+            }
+            UserClosePanel(pHandle);
+        });
+        finished = std::make_shared<bool>(false);
+        Guard(60.0);
+        EXPECT_EQ(RunMain({"kvor-zodid", "--port", "1=" + sensor.devicePath()}), 0);
+        *finished = true;
+
+        ASSERT_TRUE(looked);
+        ASSERT_EQ(shown.size(), 15u);
+        for (size_t i = 0; i < 15; ++i)
+            EXPECT_EQ(shown[i], c.shown[controls[i].word]) << "control of set 0 word " << controls[i].word;
+        EXPECT_DOUBLE_EQ(scale, c.scale);
+        EXPECT_EQ(offset, c.offset);
+        EXPECT_NEAR(toleranceMm, c.toleranceMm, 1e-9);
+        EXPECT_EQ(dimmed, c.toleranceDimmed);
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(lines[i], c.lines[i]) << "description line " << i;
+        EXPECT_EQ(status, c.firmware);
+    }
+}
+
 TEST_F(WholeRun, ClosingDuringRunEndsTheLoopAndTheProgram) {
     bool runReturned = false;
     bool closedWhileRunning = false;

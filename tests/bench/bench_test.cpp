@@ -2,6 +2,8 @@
 // own record of its turnaround on a serial port.
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
+
 #include <cmath>
 #include <vector>
 
@@ -90,12 +92,22 @@ TEST_F(ProgramTurnaround, EachWriteAfterAnAnswerIsTimedOnceFromItsLastBytes) {
     EXPECT_TRUE(TakeComTurnarounds(com).empty());
     ASSERT_EQ(PushGETRAW(), 1);
     ASSERT_EQ(PushGETRAW(), 1);
+    // The third request goes out a known while after the second answer came in.
+    constexpr double kPause = 0.3;
+    QElapsedTimer pause;
+    pause.start();
+    WaitUntil([&] { return pause.elapsed() >= kPause * 1000.0; }, 2.0 * kPause);
     ASSERT_EQ(PushGETRAW(), 1);
-    // The first request followed the firmware answer of the start-up, the others an answer.
+    // The first request followed the firmware answer of the start-up, the others an answer;
+    // only the last one waited.
     const std::vector<double> gaps = TakeComTurnarounds(com);
     ASSERT_EQ(gaps.size(), 3u);
-    for (double g : gaps)
-        EXPECT_GE(g, 0.0);
+    EXPECT_GE(gaps[0], 0.0);
+    EXPECT_LT(gaps[0], kPause);
+    EXPECT_GE(gaps[1], 0.0);
+    EXPECT_LT(gaps[1], kPause);
+    EXPECT_GE(gaps[2], kPause);
+    EXPECT_LT(gaps[2], kPause + 1.0);
     EXPECT_TRUE(TakeComTurnarounds(com).empty());
     // A write that follows no received bytes is no turnaround; nor does a closed port keep one.
     ASSERT_TRUE(WaitUntil([&] { return rx_flag == 1; }));

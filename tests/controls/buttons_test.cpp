@@ -4,6 +4,7 @@
 
 #include "state.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -152,20 +153,17 @@ TEST_F(ButtonTest, PortChangeEndsRunAndRepeatsTheStartUpExchange) {
     EXPECT_FALSE(schedule.safetyFired());
     EXPECT_EQ(com, 2);
     EXPECT_EQ(stop_flag, 1);
-    // The RUN requests, then line check, hardware, set 0 and set 1 from RAM, firmware.
-    std::vector<kvorsim::Request> log = sim->requests();
-    std::vector<int> tail;
-    std::vector<int> sets;
-    for (const kvorsim::Request &r : log) {
+    // The RUN requests, then the start-up exchange on the new port (its sequence is checked by
+    // the start-up tests), and no RUN request after it began.
+    bool exchangeBegan = false;
+    for (const kvorsim::Request &r : sim->requests()) {
+        if (r.command == 5) exchangeBegan = true;
         if (r.command == 8) {
-            EXPECT_TRUE(tail.empty()) << "a RUN request after the port change";
-            continue;
+            EXPECT_FALSE(exchangeBegan) << "a RUN request after the port change";
         }
-        tail.push_back(r.command);
-        if (r.command == 2) sets.push_back(r.argument);
     }
-    EXPECT_EQ(tail, (std::vector<int>{5, 10, 2, 2, 7}));
-    EXPECT_EQ(sets, (std::vector<int>{0, 1}));
+    EXPECT_TRUE(exchangeBegan);
+    EXPECT_EQ(StatusText(), "K-VOR-RN SIM firmware 3.00");
 }
 
 TEST_F(ButtonTest, PortChangeWhenIdle) {
@@ -173,24 +171,79 @@ TEST_F(ButtonTest, PortChangeWhenIdle) {
     SetCtrlVal(pHandle, PANEL_DropDCom, 2);
     EXPECT_EQ(CC_DropDCom(pHandle, PANEL_DropDCom, EVENT_COMMIT, nullptr, 0, 0), 0);
     EXPECT_EQ(com, 2);
-    EXPECT_EQ(Commands(*sim), (std::vector<int>{5, 10, 2, 2, 7}));
-    EXPECT_NE(StatusText(), "Init COM-Port ...");
+    // The exchange ran to its end on the new port: it ends on the firmware text.
+    EXPECT_EQ(CountCommand(*sim, 5), 1u);
+    EXPECT_EQ(StatusText(), "K-VOR-RN SIM firmware 3.00");
 }
 
 // --- VIDEO ----------------------------------------------------------------------------------
 
-TEST_F(ButtonTest, VideoSelectsRamFirst) {
-    UserClick(pHandle, PANEL_RBTEeprom);
-    ASSERT_EQ(target, EEPROM);
-    schedule.when([&] { return sim->requestCount() >= 5; }, [] { UserClick(pHandle, PANEL_BTNStop); });
-    schedule.safetyStop(20.0);
+TEST_F(ButtonTest, ButtonsAndMemoryTargetDuringAndAfterEachLoop) {
+    // {RUN, GET, VIDEO} dimmed, while the loop runs and once it has ended. Every loop starts with
+    // the EEPROM radio on and measures RAM: only the RAM radio may be on from then on. GET is
+    // clicked during the loop; dimmed, it must send nothing (it would take a raw-data answer
+    // for a parameter set).
+    struct Case {
+        const char *name;
+        int button;
+        bool endsBySilence; // the sensor stops answering instead of the operator clicking STOP
+        std::vector<int> during, after;
+    };
+    const Case cases[] = {
+        {"RUN ended by STOP", PANEL_BTNRun, false, {1, 1, 0}, {0, 0, 0}},
+        {"RUN ended by a time-out", PANEL_BTNRun, true, {1, 1, 0}, {0, 1, 0}},
+        {"VIDEO ended by STOP", PANEL_BTNVideo, false, {1, 1, 1}, {0, 0, 0}},
+        {"VIDEO ended by a time-out", PANEL_BTNVideo, true, {1, 1, 1}, {0, 0, 0}},
+    };
+    sim->setRawOverride(kRaw);
+    auto buttons = [] { return std::vector<int>{Dimmed(PANEL_BTNRun), Dimmed(PANEL_BTNGet), Dimmed(PANEL_BTNVideo)}; };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        for (int b : {PANEL_BTNRun, PANEL_BTNGet, PANEL_BTNVideo})
+            SetCtrlAttribute(pHandle, b, ATTR_DIMMED, 0);
+        sim->clearFaults();
+        sim->clearRequests();
+        UserClick(pHandle, PANEL_RBTEeprom);
+        ASSERT_EQ(target, EEPROM);
+        ASSERT_EQ(Radios(), (std::vector<int>{0, 1, 0}));
 
-    UserClick(pHandle, PANEL_BTNVideo);
+        std::vector<int> during, radiosDuring;
+        int targetDuring = 0;
+        Schedule loop;
+        loop.when([&] { return sim->requestCount() >= 6; },
+                  [&] {
+                      during = buttons();
+                      radiosDuring = Radios();
+                      targetDuring = target;
+                      UserClick(pHandle, PANEL_BTNGet);
+                      if (c.endsBySilence) {
+                          kvorsim::Fault drop;
+                          drop.kind = kvorsim::Fault::Drop;
+                          drop.command = 8;
+                          drop.count = -1;
+                          sim->inject(drop);
+                      } else {
+                          UserClick(pHandle, PANEL_BTNStop);
+                      }
+                  });
+        loop.safetyStop(20.0);
 
-    EXPECT_FALSE(schedule.safetyFired());
-    EXPECT_EQ(target, RAM);
-    EXPECT_EQ(Radios(), (std::vector<int>{1, 0, 0}));
-    EXPECT_EQ(Commands(*sim)[0], 8);
+        UserClick(pHandle, c.button);
+
+        EXPECT_FALSE(loop.safetyFired());
+        EXPECT_EQ(during, c.during);
+        EXPECT_EQ(buttons(), c.after);
+        EXPECT_EQ(radiosDuring, (std::vector<int>{1, 0, 0}));
+        EXPECT_EQ(targetDuring, RAM);
+        EXPECT_EQ(Radios(), (std::vector<int>{1, 0, 0}));
+        EXPECT_EQ(target, RAM);
+        if (c.endsBySilence) {
+            EXPECT_EQ(StatusText(), "Timeout RS232-Line!");
+        }
+        const std::vector<int> sent = Commands(*sim);
+        EXPECT_EQ(std::count(sent.begin(), sent.end(), 2) + std::count(sent.begin(), sent.end(), 4), 0)
+            << "GET went out during the loop";
+    }
 }
 
 // --- SEND -----------------------------------------------------------------------------------

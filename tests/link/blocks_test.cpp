@@ -247,3 +247,118 @@ TEST_F(RawRequestTest, NoRawAnswerStopsTheLoop) {
     EXPECT_EQ(tdiff, 2.0);
     EXPECT_EQ(StatusText(), "Timeout RS232-Line!");
 }
+
+TEST_F(RawRequestTest, EveryWordOfTheRawAnswerLandsInItsVariable) {
+    Connect();
+    // Each word a value of its own, so that two variables swapped or shifted by a word show.
+    const uint16_t words[16] = {0x0101, 0x0202, 0x0303, 0x3456, 0x0012, 0x0606, 0x0707, 0x0808,
+                                0x0909, 0x0A0A, 0x0B0B, 0x0C0C, 0x0D0D, 0x0E0E, 0x0F0F, 0x1010};
+    sim->setRawOverride(words);
+    struct Case {
+        const char *name;
+        uint16_t *variable;
+        uint16_t expected;
+    };
+    const Case cases[] = {
+        {"Ledge", &Ledge, 0x0101},
+        {"Redge", &Redge, 0x0202},
+        {"Mvalue", &Mvalue, 0x0303},
+        {"setpoint (set 0 word 6)", &parameter.set0[6], 0x0606},
+        {"tol", &tol, 0x0707},
+        {"edcnt", &edcnt, 0x0808},
+        {"mvstart", &mvstart, 0x0909},
+        {"mvend", &mvend, 0x0A0A},
+        {"dynpow", &dynpow, 0x0B0B},
+        {"anaMax", &anaMax, 0x0C0C},
+        {"anaMin", &anaMin, 0x0D0D},
+        {"in0", &in0, 0x0E0E},
+        {"raw14", &raw14, 0x0F0F},
+        {"raw15", &raw15, 0x1010},
+    };
+    for (const Case &c : cases)
+        *c.variable = 0xFFFF;
+    umValue = 0xFFFFFFFFu;
+    const uint16_t toleranceSetting = parameter.set0[7];
+
+    rx_flag = 0;
+    ASSERT_EQ(PushGETRAW(), 1);
+    CopyPPtoRAWVars();
+
+    for (const Case &c : cases)
+        EXPECT_EQ(*c.variable, c.expected) << c.name;
+    EXPECT_EQ(umValue, 0x00123456u) << "word 3 is the low half, word 4 the high half";
+    EXPECT_EQ(parameter.set0[7], toleranceSetting) << "the reported tolerance is no setting";
+}
+
+TEST_F(BlockReadTest, EachBlockSaysWhichBlockItWaitsFor) {
+    struct Case {
+        uint16_t start;
+        const char *waiting;
+    };
+    const Case cases[] = {
+        {0, "Waiting for Data[64] Block 0 ..."},   {64, "Waiting for Data[64] Block 1 ..."},
+        {128, "Waiting for Data[64] Block 2 ..."}, {192, "Waiting for Data[64] Block 3 ..."},
+        {1, "Waiting for Data[64] Block x ..."},   {255, "Waiting for Data[64] Block x ..."},
+    };
+    for (const Case &c : cases) {
+        std::string shownWhileWaiting;
+        HookClock::install([&shownWhileWaiting](int) {
+            shownWhileWaiting = StatusText();
+            return HookClock::kBase;
+        });
+        sim->inject(ReplaceNext(9, BlockBytes(c.start)));
+        EXPECT_EQ(ReadData64(c.start, 0), 1) << c.start;
+        HookClock::remove();
+        EXPECT_EQ(shownWhileWaiting, c.waiting) << c.start;
+        EXPECT_EQ(StatusText(), "Data[64] block received!") << c.start;
+    }
+}
+
+TEST_F(BlockReadTest, TheLineEndsAtItsLastWordWhateverTheStartIndex) {
+    // The program's other arrays stand beside the two lines in memory; none of them may change.
+    struct Snapshot {
+        std::vector<double> x, history;
+        std::vector<uint16_t> threshold, packet;
+        bool operator==(const Snapshot &o) const {
+            return x == o.x && history == o.history && threshold == o.threshold && packet == o.packet;
+        }
+    };
+    auto take = [] {
+        return Snapshot{std::vector<double>(std::begin(xArray8), std::end(xArray8)),
+                        std::vector<double>(std::begin(arrayNORM), std::end(arrayNORM)),
+                        std::vector<uint16_t>(std::begin(thdArray), std::end(thdArray)),
+                        std::vector<uint16_t>(std::begin(pp), std::end(pp))};
+    };
+    for (int i = 0; i < 256; ++i) {
+        xArray8[i] = 12345.0 + i;
+        thdArray[i] = static_cast<uint16_t>(0x5A5A + i);
+    }
+    for (int i = 0; i < 600; ++i)
+        arrayNORM[i] = 777.0 + i;
+    const Snapshot before = take();
+
+    struct Case {
+        uint16_t start;
+        uint16_t selector;
+        int stored; // words of the block that fit the line
+    };
+    const Case cases[] = {{192, 0, 64}, {200, 0, 56}, {255, 0, 1}, {256, 0, 0}, {250, 1, 6}, {255, 1, 1}};
+    for (const Case &c : cases) {
+        std::fill(std::begin(adcbuf), std::end(adcbuf), uint16_t(0xAAAA));
+        std::fill(std::begin(thdArrayEE), std::end(thdArrayEE), uint16_t(0xEEEE));
+        sim->inject(ReplaceNext(9, BlockBytes(3000)));
+        ASSERT_EQ(ReadData64(c.start, c.selector), 1) << c.start;
+        const uint16_t *line = c.selector == 0 ? adcbuf : thdArrayEE;
+        const uint16_t *other = c.selector == 0 ? thdArrayEE : adcbuf;
+        const uint16_t untouched = c.selector == 0 ? 0xAAAA : 0xEEEE;
+        int changed = 0;
+        for (int i = 0; i < 256; ++i)
+            changed += line[i] != untouched ? 1 : 0;
+        EXPECT_EQ(changed, c.stored) << "start " << c.start;
+        if (c.stored > 0) {
+            EXPECT_EQ(line[255], 3000 + c.stored - 1) << "start " << c.start;
+        }
+        EXPECT_EQ(std::count(other, other + 256, c.selector == 0 ? 0xEEEE : 0xAAAA), 256) << c.start;
+        EXPECT_TRUE(take() == before) << "a word was stored past the line, start " << c.start;
+    }
+}

@@ -137,33 +137,28 @@ TEST_F(CommandTest, GetTakesOnlyTheAnswerOfItsOwnCommand) {
     EXPECT_EQ(StatusText(), "Timeout-RS-232...");
 }
 
-TEST_F(CommandTest, GetTimeOutIsStrictlyAfterOneAndAHalfSeconds) {
-    const uint16_t values[15] = {500, 0, 1, 1, 1, 1024, 600, 100};
+TEST_F(CommandTest, GetTimeOutKeepsTheVariables) {
+    // (When the wait times out: TimeOutRule in the link tests.)
     kvorsim::Fault drop;
     drop.kind = kvorsim::Fault::Drop;
     drop.command = 2;
-    drop.count = 2;
     sim->inject(drop);
     FakeClock::now = 1000.0;
     FakeClock::install();
-    // A broken wait must not hang the test: push the clock far on after a while.
-    schedule.after(10.0, [] { FakeClock::now += 100.0; });
-
-    // Exactly 1.5 s after the request the wait is still on, and takes the frame that comes then.
-    schedule.after(0.05, [] { FakeClock::now += 1.5; });
-    schedule.after(0.15, [&] { sim->sendUnsolicited(SensorFrame(2, 0, values)); });
-    PushGET(RAM, 0);
-    EXPECT_EQ(StatusText(), "Parameter-frame received! - Line Ok!");
-    EXPECT_EQ(parameter.set0[6], 600);
-    EXPECT_LT(FakeClock::now, 1050.0);
-
-    // A moment more is a time-out, and the variables keep their values.
+    schedule.after(0.05, [] { FakeClock::now += 2.0; });
     parameter.set0[6] = 1234;
-    schedule.after(0.05, [] { FakeClock::now += 1.5 + 1e-6; });
+    SetCtrlVal(pPara2, PARA2_Setpoint, 4321u);
     PushGET(RAM, 0);
     EXPECT_EQ(StatusText(), "Timeout-RS-232...");
     EXPECT_EQ(parameter.set0[6], 1234);
-    EXPECT_LT(FakeClock::now, 1050.0);
+
+    // After a time-out set 1 still refreshes the panels, from the record as it stands.
+    sim->inject(drop);
+    schedule.after(0.05, [] { FakeClock::now += 2.0; });
+    PushGET(RAM, 1);
+    unsigned short setpoint = 0;
+    GetCtrlVal(pPara2, PARA2_Setpoint, &setpoint);
+    EXPECT_EQ(setpoint, 1234);
 }
 
 // --- RUN ------------------------------------------------------------------------------------
@@ -468,14 +463,67 @@ TEST_F(VideoTest, EndsWithTheLinkRestoredWhenStoppedDuringABlock) {
     ExpectLinkRestored();
 }
 
+TEST_F(VideoTest, EveryPassScalesTheAxisToTheLineItDraws) {
+    // A line length the program does not know: the hardware answer puts the sensor's 3000 on the
+    // axis, but the curve is drawn over 1024 positions, and each pass puts the axis right.
+    kvorsim::HardwareInfo hw = sim->hardware();
+    hw.ccdvirtpixel = 3000;
+    sim->setHardware(hw);
+    ASSERT_EQ(GetHARDWAREInfo(), 1);
+    ASSERT_EQ(ccdvirtpixel, 1024);
+    sim->clearRequests();
+    schedule.when([&] { return sim->requestCount() >= 10; }, [] { stop_flag = 1; });
+    schedule.safetyStop(20.0);
+
+    PushVIDEO();
+
+    EXPECT_FALSE(schedule.safetyFired());
+    int mode = -1;
+    double lo = 0, hi = 0;
+    GetAxisScalingMode(pHandle, PANEL_VIDEOGRAPH, VAL_XAXIS, &mode, &lo, &hi);
+    EXPECT_EQ(mode, VAL_MANUAL);
+    EXPECT_EQ(lo, 1.0);
+    EXPECT_EQ(hi, 1024.0);
+    std::vector<GraphItem> items = GetGraphItems(pHandle, PANEL_VIDEOGRAPH);
+    ASSERT_EQ(items.size(), 2u);
+    ASSERT_EQ(items[0].x.size(), 256u);
+    EXPECT_EQ(items[0].x[255], 1020.0);
+}
+
 TEST_F(CommandTest, StopEndsTheLoopAndReleasesTheButtons) {
-    SetCtrlAttribute(pHandle, PANEL_CMDBTN11, ATTR_DIMMED, 1);
-    SetCtrlAttribute(pHandle, PANEL_CMDBTN13, ATTR_DIMMED, 1);
-    SetCtrlAttribute(pHandle, PANEL_CMDBTN3, ATTR_DIMMED, 1);
-    stop_flag = 0;
-    PushSTOP();
+    // The operator's STOP: its left click ends the loop, its commit releases the three buttons
+    // at once, while the loop is still finishing its pass.
+    sim->setRawOverride(kRaw);
+    int stopAfterClick = -1;
+    std::vector<int> releasedByClick;
+    size_t atStop = 0;
+    schedule.when([&] { return sim->requestCount() >= 3; },
+                  [&] {
+                      UserClick(pHandle, PANEL_BTNStop);
+                      stopAfterClick = stop_flag;
+                      releasedByClick = {Dimmed(PANEL_CMDBTN13), Dimmed(PANEL_CMDBTN11), Dimmed(PANEL_CMDBTN3)};
+                      atStop = sim->requestCount();
+                  });
+    schedule.safetyStop(20.0);
+
+    UserClick(pHandle, PANEL_BTNRun);
+
+    EXPECT_FALSE(schedule.safetyFired());
+    EXPECT_EQ(stopAfterClick, 1);
+    EXPECT_EQ(releasedByClick, (std::vector<int>{0, 0, 0}));
     EXPECT_EQ(stop_flag, 1);
-    EXPECT_EQ(Dimmed(PANEL_CMDBTN11), 0);
     EXPECT_EQ(Dimmed(PANEL_CMDBTN13), 0);
+    EXPECT_EQ(Dimmed(PANEL_CMDBTN11), 0);
+    EXPECT_EQ(Dimmed(PANEL_CMDBTN3), 0);
+    EXPECT_FALSE(WaitUntil([&] { return sim->requestCount() > atStop + 1; }, 0.3));
+
+    // PushSTOP does the same in one call: it ends a VIDEO loop too.
+    schedule.when([&] { return CountCommand(*sim, 9) >= 2; }, [] { PushSTOP(); });
+    schedule.safetyStop(20.0);
+    PushVIDEO();
+    EXPECT_FALSE(schedule.safetyFired());
+    EXPECT_EQ(stop_flag, 1);
+    EXPECT_EQ(Dimmed(PANEL_CMDBTN13), 0);
+    EXPECT_EQ(Dimmed(PANEL_CMDBTN11), 0);
     EXPECT_EQ(Dimmed(PANEL_CMDBTN3), 0);
 }

@@ -111,6 +111,9 @@ TEST_F(StripChartTest, ZoomWindowAroundTheBand) {
     } cases[] = {
         {39, 500, 460, 540}, {39, 600, 460, 660}, {39, 400, 340, 540},
         {40, 500, 420, 580}, {40, 600, 420, 700}, {40, 400, 300, 580},
+        // A measured value exactly on the window's edge is in sight: the window stays.
+        {39, 540, 460, 540}, {39, 541, 460, 601}, {39, 460, 460, 540}, {39, 459, 399, 540},
+        {40, 580, 420, 580}, {40, 581, 420, 681}, {40, 420, 420, 580}, {40, 419, 319, 580},
     };
     for (const Case &c : cases) {
         tol = c.tol;

@@ -53,10 +53,10 @@ class PanelBinding : public ProgramTest {
         ProgramTest::TearDown();
     }
     // A set that every limit leaves alone, with a distinct value in each word.
+    static constexpr uint16_t kValidSet[15] = {700, 1, 0, 2, 100, 3000, 1500, 250, 900, 2, 5, 1, 4321, 2, 333};
     void LoadValidSet() {
-        const uint16_t words[15] = {700, 1, 0, 2, 100, 3000, 1500, 250, 900, 2, 5, 1, 4321, 2, 333};
         for (int k = 0; k < 15; ++k)
-            parameter.set0[k] = words[k];
+            parameter.set0[k] = kValidSet[k];
         parameter.scale = 24576;
         parameter.offset = -12345;
     }
@@ -65,65 +65,76 @@ class PanelBinding : public ProgramTest {
 TEST_F(PanelBinding, EachControlShowsItsWordAndReadsBackIntoIt) {
     LoadValidSet();
     SetPanelValues();
+    // Against the set as it was given: a limit that wrongly changes a valid word shows here.
     for (const Binding &b : kBindings)
-        EXPECT_EQ(U16(*b.panel, b.control), parameter.set0[b.word]) << "word " << b.word;
+        EXPECT_EQ(U16(*b.panel, b.control), kValidSet[b.word]) << "word " << b.word;
     int offset = 0;
     GetCtrlVal(pCalib, CALIB_Offset, &offset);
     EXPECT_EQ(offset, -12345);
 
-    const ParameterRecord shown = parameter;
     for (uint16_t &w : parameter.set0)
         w = 0;
     parameter.scale = 0;
     parameter.offset = 0;
     GetPanelValues();
     for (int k = 0; k < 15; ++k)
-        EXPECT_EQ(parameter.set0[k], shown.set0[k]) << "word " << k;
+        EXPECT_EQ(parameter.set0[k], kValidSet[k]) << "word " << k;
     EXPECT_EQ(parameter.scale, 24576u);
     EXPECT_EQ(parameter.offset, -12345);
 }
 
-TEST_F(PanelBinding, LimitsChangeTheRecordAndTheControls) {
+TEST_F(PanelBinding, EveryLimitAtJustInsideAndJustOutsideItsBound) {
+    // Word, the pixel axis, the value received and the value it must end at: each limit just
+    // inside, exactly at and just outside its bound.
     struct Case {
+        char step;
         int word;
+        uint16_t axis;
         uint16_t received, limited;
     };
     // clang-format off
     const Case cases[] = {
-        {14, 5, 10},      {14, 2000, 950},  {14, 10, 10},    {14, 950, 950},   // c, d
-        {3, 3, 3},        {3, 4, 4},        {3, 9, 4},                         // g
-        {4, 5000, 1},     {4, 4096, 4096},                                     // k
-        {5, 5000, 4096},  {5, 0, 1},        {5, 4096, 4096},                   // l, m
-        {7, 0, 1},        {7, 5000, 4096},  {7, 4096, 4096},                   // h, i
-        {0, 1001, 500},   {0, 1000, 1000},                                     // a
-        {11, 2, 0},       {10, 8, 0},       {10, 7, 7},       {2, 5, 1},       // b, e, f
-        {9, 3, 0},        {13, 7, 3},       {8, 2000, 1024},  {1, 9, 1},       // j, n, o, p
-        {6, 65535, 65535}, {12, 65535, 65535},                                 // not limited
+        {'a', 0, 4096, 999, 999},    {'a', 0, 4096, 1000, 1000},  {'a', 0, 4096, 1001, 500},
+        {'b', 11, 4096, 0, 0},       {'b', 11, 4096, 1, 1},       {'b', 11, 4096, 2, 0},
+        {'c', 14, 4096, 949, 949},   {'c', 14, 4096, 950, 950},   {'c', 14, 4096, 951, 950},
+        {'d', 14, 4096, 11, 11},     {'d', 14, 4096, 10, 10},     {'d', 14, 4096, 9, 10},
+        {'e', 10, 4096, 6, 6},       {'e', 10, 4096, 7, 7},       {'e', 10, 4096, 8, 0},
+        {'f', 2, 4096, 0, 0},        {'f', 2, 4096, 1, 1},        {'f', 2, 4096, 2, 1},
+        {'g', 3, 4096, 2, 2},        {'g', 3, 4096, 3, 3},        {'g', 3, 4096, 4, 4},
+        {'g', 3, 4096, 5, 4},        {'g', 3, 4096, 65535, 4},
+        {'h', 7, 4096, 4095, 4095},  {'h', 7, 4096, 4096, 4096},  {'h', 7, 4096, 4097, 4096},
+        {'h', 7, 2048, 2047, 2047},  {'h', 7, 2048, 2048, 2048},  {'h', 7, 2048, 2049, 2048},
+        {'i', 7, 4096, 2, 2},        {'i', 7, 4096, 1, 1},        {'i', 7, 4096, 0, 1},
+        {'j', 9, 4096, 1, 1},        {'j', 9, 4096, 2, 2},        {'j', 9, 4096, 3, 0},
+        {'k', 4, 4096, 4095, 4095},  {'k', 4, 4096, 4096, 4096},  {'k', 4, 4096, 4097, 1},
+        {'k', 4, 2048, 2047, 2047},  {'k', 4, 2048, 2048, 2048},  {'k', 4, 2048, 2049, 1},
+        {'l', 5, 4096, 4095, 4095},  {'l', 5, 4096, 4096, 4096},  {'l', 5, 4096, 4097, 4096},
+        {'l', 5, 2048, 2047, 2047},  {'l', 5, 2048, 2048, 2048},  {'l', 5, 2048, 2049, 2048},
+        {'m', 5, 4096, 2, 2},        {'m', 5, 4096, 1, 1},        {'m', 5, 4096, 0, 1},
+        {'n', 13, 4096, 2, 2},       {'n', 13, 4096, 3, 3},       {'n', 13, 4096, 4, 3},
+        {'o', 8, 4096, 1023, 1023},  {'o', 8, 4096, 1024, 1024},  {'o', 8, 4096, 1025, 1024},
+        {'p', 1, 4096, 0, 0},        {'p', 1, 4096, 1, 1},        {'p', 1, 4096, 2, 1},
+        // Not limited at all.
+        {'-', 6, 4096, 65535, 65535}, {'-', 6, 4096, 0, 0},       {'-', 12, 4096, 65535, 65535},
     };
     // clang-format on
+    // Valid under both pixel axes; every other word must come through untouched.
+    const uint16_t valid[15] = {700, 1, 0, 2, 100, 2000, 1500, 250, 900, 2, 5, 1, 4321, 2, 333};
     for (const Case &c : cases) {
-        LoadValidSet();
+        SCOPED_TRACE(::testing::Message() << "limit " << c.step << ", word " << c.word << " received "
+                                          << c.received << " on a " << c.axis << "-pixel axis");
+        ccdvirtpixel = c.axis;
+        for (int k = 0; k < 15; ++k)
+            parameter.set0[k] = valid[k];
         parameter.set0[c.word] = c.received;
         SetPanelValues();
-        EXPECT_EQ(parameter.set0[c.word], c.limited) << "word " << c.word << " received " << c.received;
+        for (int k = 0; k < 15; ++k)
+            EXPECT_EQ(parameter.set0[k], k == c.word ? c.limited : valid[k]) << "word " << k;
         for (const Binding &b : kBindings) {
-            if (b.word == c.word) {
-                EXPECT_EQ(U16(*b.panel, b.control), c.limited) << "word " << c.word;
-            }
+            EXPECT_EQ(U16(*b.panel, b.control), b.word == c.word ? c.limited : valid[b.word])
+                << "control of word " << b.word;
         }
     }
-}
-
-TEST_F(PanelBinding, ToleranceAndEdgesFollowThePixelAxis) {
-    ccdvirtpixel = 2048;
-    LoadValidSet();
-    parameter.set0[7] = 3000;
-    parameter.set0[4] = 2049;
-    parameter.set0[5] = 2049;
-    SetPanelValues();
-    EXPECT_EQ(parameter.set0[7], 2048);
-    EXPECT_EQ(parameter.set0[4], 1);
-    EXPECT_EQ(parameter.set0[5], 2048);
 }
 
 TEST_F(PanelBinding, LimitsLeaveSet1ScaleAndOffsetAlone) {

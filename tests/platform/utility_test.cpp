@@ -11,6 +11,9 @@
 #include <limits>
 #include <string>
 
+#include <csignal>
+#include <sys/resource.h>
+
 #include "testhooks.h"
 #include "userint.h"
 #include "utility.h"
@@ -140,23 +143,40 @@ TEST(ArrayFiles, AWriteThatCannotBeDoneFailsAndChangesNothing) {
 }
 
 TEST(ArrayFiles, AFailedWriteLeavesTheOldFileIntact) {
-    std::uint32_t values[30] = {1, 2, 3};
+    // A write that runs out of room half-way, as on a full disk. A file-size limit refuses the
+    // write whatever rights the test runs with (root included): every byte past the first 64
+    // fails.
+    std::uint32_t values[30];
+    for (int i = 0; i < 30; ++i)
+        values[i] = 4000000000u + static_cast<std::uint32_t>(i);
     QTemporaryDir dir;
-    const QString locked = dir.filePath("locked");
-    ASSERT_TRUE(QDir().mkpath(locked));
-    const QString path = locked + "/KVORpara.cfg";
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath("KVORpara.cfg");
     WriteAll(path, "old contents\n");
-    QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-    QFile probe(locked + "/probe");
-    const bool writable = probe.open(QIODevice::WriteOnly);
-    probe.close();
-    probe.remove();
-    if (!writable) {
-        EXPECT_EQ(Save(path, values), UTIL_FileIOError);
-        EXPECT_EQ(ReadAll(path), QByteArray("old contents\n"));
-    }
-    QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    if (writable) GTEST_SKIP() << "running with rights that ignore a read-only directory";
+
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    struct sigaction ignore {}, previous {};
+    ignore.sa_handler = SIG_IGN;
+    ASSERT_EQ(::sigaction(SIGXFSZ, &ignore, &previous), 0);
+    rlimit small = saved;
+    small.rlim_cur = 64;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const int result = Save(path, values);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ::sigaction(SIGXFSZ, &previous, nullptr);
+
+    EXPECT_EQ(result, UTIL_FileIOError);
+    EXPECT_EQ(ReadAll(path), QByteArray("old contents\n"));
+    // Nothing half-written is left beside it.
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{"KVORpara.cfg"});
+
+    // Within the limit again, the same write replaces the file.
+    ASSERT_EQ(Save(path, values), 0);
+    std::uint32_t back[30] = {};
+    ASSERT_EQ(Load(path, back), 0);
+    EXPECT_EQ(0, std::memcmp(back, values, sizeof values));
 }
 
 TEST(Formatting, WordsBecomeCharactersUpToTheFirstZero) {
