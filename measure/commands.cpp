@@ -85,6 +85,7 @@ void PushRUN(void) {
     SetCtrlAttribute(pHandle, PANEL_STRIPCHART, ATTR_VISIBLE, 1);
     DimCommandButton(PANEL_CMDBTN13, 1);
     DimCommandButton(PANEL_CMDBTN11, 1);
+    SetActiveCtrl(pHandle, PANEL_BTNStop);
 
     SelectRamTarget();
 
@@ -134,6 +135,7 @@ void PushRUN(void) {
     FlushOutQ(com);
     // GET stays dimmed until the STOP commit or the end of a VIDEO loop releases it.
     DimCommandButton(PANEL_CMDBTN13, 0);
+    SetActiveCtrl(pHandle, PANEL_BTNRun);
 }
 
 void PushVIDEO(void) {
@@ -144,6 +146,7 @@ void PushVIDEO(void) {
     DimCommandButton(PANEL_CMDBTN13, 1);
     DimCommandButton(PANEL_CMDBTN11, 1);
     DimCommandButton(PANEL_CMDBTN3, 1);
+    SetActiveCtrl(pHandle, PANEL_BTNStop);
 
     stop_flag = 0;
 
@@ -188,6 +191,7 @@ void PushVIDEO(void) {
     InstallRxNotification();
     FlushOutQ(com);
     FlushInQ(com);
+    SetActiveCtrl(pHandle, PANEL_BTNVideo);
 }
 
 void PushSTOP(void) {
