@@ -16,6 +16,7 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QStyleOptionSlider>
+#include <QStylePainter>
 #include <QTest>
 #include <QWheelEvent>
 
@@ -199,6 +200,18 @@ class Slide : public QSlider {
     void mouseReleaseEvent(QMouseEvent *event) override {
         QSlider::mouseReleaseEvent(event);
         if (onCommit) onCommit();
+    }
+    // The focus shows on the slider however it came there (the style shows it only after Tab),
+    // so the operator sees whether keys go to the slider or to its box.
+    void paintEvent(QPaintEvent *event) override {
+        QSlider::paintEvent(event);
+        if (!hasFocus()) return;
+        QStylePainter painter(this);
+        QStyleOptionFocusRect option;
+        option.initFrom(this);
+        option.state |= QStyle::State_KeyboardFocusChange;
+        option.rect = rect().adjusted(1, 1, -1, -1);
+        painter.drawPrimitive(QStyle::PE_FrameFocusRect, option);
     }
     void keyPressEvent(QKeyEvent *event) override {
         const QString text = event->text();
