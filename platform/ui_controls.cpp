@@ -215,7 +215,8 @@ class Slide : public QSlider {
     }
     void keyPressEvent(QKeyEvent *event) override {
         const QString text = event->text();
-        if (box && box->isEnabled() && text.size() == 1 &&
+        const bool plain = !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+        if (box && box->isEnabled() && plain && text.size() == 1 &&
             (text[0].isDigit() || text[0] == QLatin1Char('-') || text[0] == QLatin1Char('.'))) {
             // The typing starts over in the box, where Enter or leaving it commits it.
             box->setFocus(Qt::TabFocusReason);
@@ -661,21 +662,26 @@ bool Operable(const Control &c) {
     return c.widget && c.visible && !c.dimmed && c.widget->isEnabled();
 }
 
-// A shortcut acts as a mouse click on its control: the left-click event, then what the click
+Control *OperableControl(int h, std::uint64_t serial, int id) {
+    Panel *p = FindPanel(h, serial);
+    if (!p || !p->controls.count(id) || !Operable(*p->controls[id])) return nullptr;
+    return p->controls[id].get();
+}
+
+// A shortcut acts as a mouse click on its control, in the same order: the control takes the
+// focus (so an edit left behind commits first), then the left-click event, then what the click
 // itself raises. A dimmed or hidden control ignores its shortcut.
 void ActivateByShortcut(int h, std::uint64_t serial, int id) {
-    Panel *p = FindPanel(h, serial);
-    if (!p || !p->controls.count(id) || !Operable(*p->controls[id])) return;
-    if (!p->controls[id]->widget->isVisibleTo(p->controls[id]->widget->window())) return;
+    Control *c = OperableControl(h, serial, id);
+    if (!c || !c->widget->isVisibleTo(c->widget->window())) return;
+    QWidget *target = FocusTarget(*c);
+    if (target && (target->focusPolicy() & Qt::ClickFocus)) target->setFocus(Qt::ShortcutFocusReason);
+    // Each callback on the way may have dimmed the control or taken the panel away.
+    if (!OperableControl(h, serial, id)) return;
     DeliverCtrlEvent(h, serial, id, EVENT_LEFT_CLICK);
-    // The left-click callback may have dimmed the control or taken the panel away.
-    p = FindPanel(h, serial);
-    if (!p || !p->controls.count(id) || !Operable(*p->controls[id])) return;
-    Control &c = *p->controls[id];
-    if (QAbstractButton *b = Button(c))
-        b->click();
-    else if (QWidget *t = FocusTarget(c))
-        t->setFocus(Qt::ShortcutFocusReason);
+    c = OperableControl(h, serial, id);
+    if (!c) return;
+    if (QAbstractButton *b = Button(*c)) b->click();
 }
 
 void ApplyHelp(Control &c, const ControlDesc &desc) {

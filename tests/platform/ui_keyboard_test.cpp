@@ -127,12 +127,20 @@ TEST_F(Keyboard, ShortcutsActAsClicksAndDoNothingOnADimmedControl) {
     EXPECT_EQ(EventsOf(h, PAGE), (std::vector<int>{EVENT_LEFT_CLICK, EVENT_VAL_CHANGED, EVENT_COMMIT}));
     EXPECT_EQ(Value(PAGE), 1.0);
 
-    // From inside a numeric field the shortcut still acts, and the field keeps its value.
+    // From inside a numeric field being typed in, the shortcut acts as the mouse would: the field
+    // commits what was typed, then the button is clicked.
     SetActiveCtrl(h, NUM);
+    qobject_cast<QDoubleSpinBox *>(W(NUM))->selectAll();
+    Key(Qt::Key_7);
     Recorded().clear();
     Key(Qt::Key_F5);
-    EXPECT_EQ(EventsOf(h, RUN), (std::vector<int>{EVENT_LEFT_CLICK, EVENT_COMMIT}));
-    EXPECT_TRUE(EventsOf(h, NUM).empty());
+    const std::vector<RecordedEvent> order = {{h, NUM, EVENT_VAL_CHANGED},
+                                              {h, NUM, EVENT_COMMIT},
+                                              {h, RUN, EVENT_LEFT_CLICK},
+                                              {h, RUN, EVENT_COMMIT}};
+    EXPECT_EQ(Recorded(), order);
+    EXPECT_EQ(Value(NUM), 7.0);
+    EXPECT_EQ(Focus(), W(RUN));
 
     Recorded().clear();
     SetCtrlAttribute(h, RUN, ATTR_DIMMED, 1);
