@@ -368,10 +368,7 @@ int KvorMain(int argc, char **argv) {
     }
     if (!MapPorts(cl)) return -1;
 
-    if (InitRunTime(argc, argv) == 0) {
-        std::fprintf(stderr, "%s: cannot initialise the user interface\n", kProgramName);
-        return -1;
-    }
+    if (InitRunTime(argc, argv) == 0) return -1; // it said why, in one line on standard error
     RegisterCallbacks(kPanelFileCallbacks, kPanelFileCallbackCount);
     ConnectLinkToPanels();
 

@@ -180,6 +180,7 @@ void PushRUN(void) {
     SetCtrlAttribute(pHandle, PANEL_STRIPCHART, ATTR_VISIBLE, 1);
     DimCommandButton(PANEL_CMDBTN13, 1);
     DimCommandButton(PANEL_CMDBTN11, 1);
+    SetActiveCtrl(pHandle, PANEL_BTNStop); // while the loop runs, a key press goes to STOP
     SelectRamTarget();
 
     g_loop = LOOP_RUN;
@@ -201,8 +202,10 @@ void PushRUN(void) {
     if (g_switchToVideo && stop_flag == 0) {
         g_switchToVideo = false;
         PushVIDEO();
+        return;
     }
     g_switchToVideo = false;
+    SetActiveCtrl(pHandle, PANEL_BTNRun);
 }
 
 void PushVIDEO(void) {
@@ -212,6 +215,7 @@ void PushVIDEO(void) {
     DimCommandButton(PANEL_CMDBTN13, 1);
     DimCommandButton(PANEL_CMDBTN11, 1);
     DimCommandButton(PANEL_CMDBTN3, 1);
+    SetActiveCtrl(pHandle, PANEL_BTNStop);
 
     g_loop = LOOP_VIDEO;
     stop_flag = 0;

@@ -18,16 +18,16 @@ static_assert(std::is_same<int32_t, int>::value, "the offset is read as int");
 //    use the full unsigned range and a negative product gives the two's complement of its
 //    truncated value (-1.5 -> 2^32 - 24576);
 //  - NaN, the infinities and products outside the signed 64-bit range give 0.
-uint32_t ScaleFromFloat(float value) {
-    const double product = static_cast<double>(value) * 16384.0;
+uint32_t ScaleFromFloat(double value) {
+    const double product = value * 16384.0;
     const double kTwo63 = 9223372036854775808.0;
     if (!(product >= -kTwo63 && product < kTwo63)) return 0;
     const int64_t whole = static_cast<int64_t>(product); // in range: truncation toward zero
     return static_cast<uint32_t>(static_cast<uint64_t>(whole));
 }
 
-float ScaleToFloat(uint32_t scale) {
-    return static_cast<float>(static_cast<double>(scale) / 16384.0);
+double ScaleToFloat(uint32_t scale) {
+    return static_cast<double>(scale) / 16384.0; // exact: a double holds every such quotient
 }
 
 // Every element of the threshold line holds the same value, in converter counts.
@@ -55,7 +55,7 @@ void GetPanelValues(void) {
     GetCtrlVal(pPara2, PARA2_Setpoint, &w[SET0_SETPOINT]);
     GetCtrlVal(pCalib, CALIB_P12, &w[SET0_P12]);
     GetCtrlVal(pCalib, CALIB_Offset, &parameter.offset);
-    float scale = 0.0f;
+    double scale = 0.0;
     if (GetCtrlVal(pCalib, CALIB_Scale, &scale) >= 0) parameter.scale = ScaleFromFloat(scale);
 
     FillThresholdLine();
@@ -102,7 +102,7 @@ static void ShowParameterControls(void) {
     SetCtrlVal(pPara2, PARA2_Setpoint, static_cast<int>(w[SET0_SETPOINT]));
     SetCtrlVal(pHandle, PANEL_NEDITEdgeLeft, static_cast<int>(w[SET0_LEFT_EDGE]));
     SetCtrlVal(pHandle, PANEL_NEDITEdgeRight, static_cast<int>(w[SET0_RIGHT_EDGE]));
-    SetCtrlVal(pCalib, CALIB_Scale, static_cast<double>(ScaleToFloat(parameter.scale)));
+    SetCtrlVal(pCalib, CALIB_Scale, ScaleToFloat(parameter.scale));
     SetCtrlVal(pCalib, CALIB_Offset, static_cast<int>(parameter.offset));
     SetCtrlVal(pCalib, CALIB_P12, static_cast<int>(w[SET0_P12]));
 }

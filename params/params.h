@@ -12,9 +12,10 @@ void LimitParameters(void);
 // parameter set 0 and the scale stand now.
 void ShowToleranceDisplay(void);
 
-// Scale factor conversions between the CALIB_Scale float and parameter.scale (times 16384).
-uint32_t ScaleFromFloat(float value);
-float ScaleToFloat(uint32_t scale);
+// Scale factor conversions between the CALIB_Scale value and parameter.scale (times 16384).
+// Doubles: a float cannot hold every quotient of the 32-bit field.
+uint32_t ScaleFromFloat(double value);
+double ScaleToFloat(uint32_t scale);
 
 // Parameter file: 30 values, default name "KVORpara.cfg", filter "*.cfg".
 // Both sets of the record into 'path' (written beside it and put in its place only when

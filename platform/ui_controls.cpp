@@ -5,16 +5,20 @@
 #include <QFontInfo>
 #include <QFrame>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLocale>
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QStyleOptionSlider>
+#include <QStylePainter>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <cmath>
 #include <cstring>
@@ -133,6 +137,14 @@ class NumEdit : public QDoubleSpinBox {
         QDoubleSpinBox::stepBy(steps);
         Commit();
     }
+    // The wheel over a field the operator is not working in scrolls nothing and changes nothing.
+    void wheelEvent(QWheelEvent *event) override {
+        if (!hasFocus()) {
+            event->ignore();
+            return;
+        }
+        QDoubleSpinBox::wheelEvent(event);
+    }
 
   private:
     void Commit() {
@@ -142,33 +154,89 @@ class NumEdit : public QDoubleSpinBox {
 };
 
 // Drop-down whose items can be refreshed each time it opens (the serial port choice).
+// A value is chosen only in the open list, or by moving through the items with the keyboard on
+// the closed box and pressing Enter; the wheel never chooses, and a keyboard selection that is
+// not confirmed is dropped when the box loses the focus.
 class RingBox : public QComboBox {
   public:
     using QComboBox::QComboBox;
     std::function<void()> beforePopup;
+    std::function<void()> onEnter;  // commits the item shown
+    std::function<void()> onRevert; // shows the control's value again
+    bool browsing = false;          // set while keys move through the items of the closed box
     void showPopup() override {
         if (beforePopup) beforePopup();
         QComboBox::showPopup();
     }
+
+  protected:
+    void keyPressEvent(QKeyEvent *event) override {
+        if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+            event->modifiers() == Qt::NoModifier) {
+            event->accept();
+            if (onEnter) onEnter();
+            return;
+        }
+        browsing = true;
+        QComboBox::keyPressEvent(event);
+        browsing = false;
+    }
+    void focusOutEvent(QFocusEvent *event) override {
+        QComboBox::focusOutEvent(event);
+        if (event->reason() != Qt::PopupFocusReason && onRevert) onRevert();
+    }
+    void wheelEvent(QWheelEvent *event) override { event->ignore(); }
 };
 
-// Slider that commits when the operator lets go of it or moves it by keyboard or wheel.
+// Slider that commits when the operator lets go of it or moves it by keyboard or wheel (the
+// wheel only while it has the keyboard focus). What is typed at it goes into its number box.
 class Slide : public QSlider {
   public:
     using QSlider::QSlider;
     std::function<void()> onCommit;
+    QPointer<NumEdit> box;
 
   protected:
     void mouseReleaseEvent(QMouseEvent *event) override {
         QSlider::mouseReleaseEvent(event);
         if (onCommit) onCommit();
     }
+    // The focus shows on the slider however it came there (the style shows it only after Tab),
+    // so the operator sees whether keys go to the slider or to its box.
+    void paintEvent(QPaintEvent *event) override {
+        QSlider::paintEvent(event);
+        if (!hasFocus()) return;
+        QStylePainter painter(this);
+        QStyleOptionFocusRect option;
+        option.initFrom(this);
+        option.state |= QStyle::State_KeyboardFocusChange;
+        option.rect = rect().adjusted(1, 1, -1, -1);
+        painter.drawPrimitive(QStyle::PE_FrameFocusRect, option);
+    }
     void keyPressEvent(QKeyEvent *event) override {
+        const QString text = event->text();
+        const bool plain = !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+        if (box && box->isEnabled() && plain && text.size() == 1 &&
+            (text[0].isDigit() || text[0] == QLatin1Char('-') || text[0] == QLatin1Char('.'))) {
+            // The typing starts over in the box, where Enter or leaving it commits it.
+            box->setFocus(Qt::TabFocusReason);
+            box->selectAll();
+            QKeyEvent copy(event->type(), event->key(), event->modifiers(), text);
+            QCoreApplication::sendEvent(box, &copy);
+            event->accept();
+            return;
+        }
         const int before = value();
         QSlider::keyPressEvent(event);
+        // Keys the slider has no use for stop here, whatever holds the focus elsewhere.
+        event->accept();
         if (value() != before && onCommit) onCommit();
     }
     void wheelEvent(QWheelEvent *event) override {
+        if (!hasFocus()) {
+            event->ignore();
+            return;
+        }
         const int before = value();
         QSlider::wheelEvent(event);
         if (value() != before && onCommit) onCommit();
@@ -204,8 +272,17 @@ RingBox *Ring(const Control &c) {
 Slide *Slider(const Control &c) {
     return c.widget ? c.widget->findChild<Slide *>() : nullptr;
 }
-QLabel *Readout(const Control &c) {
-    return c.widget ? c.widget->findChild<QLabel *>(QStringLiteral("readout")) : nullptr;
+NumEdit *Readout(const Control &c) {
+    return c.widget ? c.widget->findChild<NumEdit *>(QStringLiteral("readout")) : nullptr;
+}
+
+// The slide's number box shows the slide's value.
+void ShowReadout(Control &c) {
+    if (NumEdit *r = Readout(c)) {
+        const QSignalBlocker block(r);
+        r->setValue(c.num);
+        r->dirty = false;
+    }
 }
 
 void ShowRingValue(Control &c) {
@@ -250,6 +327,22 @@ void RefreshPorts(Control &c) {
     FillRing(c);
 }
 
+// The operator chose the item at 'index': value changed (when it is another value), then
+// commit. A keyboard choice confirmed with Enter commits only a different value.
+void CommitRingIndex(int h, std::uint64_t serial, int id, int index, bool onlyIfChanged) {
+    Panel *p = FindPanel(h, serial);
+    if (!p || !p->controls.count(id)) return;
+    Control &ctl = *p->controls[id];
+    if (index < 0 || index >= static_cast<int>(ctl.items.size())) return;
+    const double v = Coerce(ctl.type, ctl.items[static_cast<size_t>(index)].value);
+    const bool changed = v != ctl.num;
+    if (!changed && onlyIfChanged) return;
+    ctl.num = v;
+    ShowRingValue(ctl);
+    if (changed) DeliverCtrlEvent(h, serial, id, EVENT_VAL_CHANGED);
+    DeliverCtrlEvent(h, serial, id, EVENT_COMMIT);
+}
+
 void ShowText(Control &c) {
     if (c.kind == CTRL_TEXT_BOX) {
         if (auto *box = qobject_cast<QPlainTextEdit *>(c.widget)) box->setPlainText(c.lines.join('\n'));
@@ -288,7 +381,7 @@ void ShowValue(Control &c) {
             const QSignalBlocker block(s);
             s->setValue(static_cast<int>(c.num));
         }
-        if (QLabel *r = Readout(c)) r->setText(FormatNumber(c, c.num));
+        ShowReadout(c);
         break;
     default:
         ShowText(c);
@@ -414,6 +507,7 @@ QWidget *MakeWidget(Control &c, Panel &panel, const ControlDesc &desc) {
     }
     case CTRL_NUMERIC: {
         auto *e = new NumEdit(parent);
+        e->setFocusPolicy(Qt::StrongFocus); // the wheel alone does not take the focus
         e->setLocale(QLocale::c());
         e->setKeyboardTracking(false);
         e->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -457,22 +551,20 @@ QWidget *MakeWidget(Control &c, Panel &panel, const ControlDesc &desc) {
     }
     case CTRL_RING: {
         auto *r = new RingBox(parent);
+        r->setFocusPolicy(Qt::StrongFocus);
+        r->onEnter = [h, serial, id, r] { CommitRingIndex(h, serial, id, r->currentIndex(), true); };
+        r->onRevert = [h, serial, id] {
+            if (Panel *p = FindPanel(h, serial))
+                if (p->controls.count(id)) ShowRingValue(*p->controls[id]);
+        };
         if (c.serialPorts)
             r->beforePopup = [h, serial, id] {
                 if (Panel *p = FindPanel(h, serial))
                     if (p->controls.count(id)) RefreshPorts(*p->controls[id]);
             };
-        QObject::connect(r, &QComboBox::activated, r, [h, serial, id](int index) {
-            Panel *p = FindPanel(h, serial);
-            if (!p || !p->controls.count(id)) return;
-            Control &ctl = *p->controls[id];
-            if (index < 0 || index >= static_cast<int>(ctl.items.size())) return;
-            const double v = Coerce(ctl.type, ctl.items[static_cast<size_t>(index)].value);
-            const bool changed = v != ctl.num;
-            ctl.num = v;
-            ShowRingValue(ctl);
-            if (changed) DeliverCtrlEvent(h, serial, id, EVENT_VAL_CHANGED);
-            DeliverCtrlEvent(h, serial, id, EVENT_COMMIT);
+        QObject::connect(r, &QComboBox::activated, r, [h, serial, id, r](int index) {
+            // Keys on the closed box only move the selection shown; Enter commits it.
+            if (!r->browsing) CommitRingIndex(h, serial, id, index, false);
         });
         return r;
     }
@@ -483,22 +575,40 @@ QWidget *MakeWidget(Control &c, Panel &panel, const ControlDesc &desc) {
         s->setTickPosition(QSlider::TicksBelow);
         s->setTickInterval(std::max(1, static_cast<int>((c.max - c.min) / 10)));
         s->setPageStep(std::max(1, static_cast<int>((c.max - c.min) / 20)));
-        auto *readout = new QLabel(box);
+        s->setFocusPolicy(Qt::StrongFocus);
+        // The number box takes typed values within the slide's range, as a numeric field does.
+        auto *readout = new NumEdit(box);
         readout->setObjectName(QStringLiteral("readout"));
-        readout->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+        readout->setFocusPolicy(Qt::StrongFocus);
+        readout->setLocale(QLocale::c());
+        readout->setKeyboardTracking(false);
+        readout->setButtonSymbols(QAbstractSpinBox::NoButtons);
         readout->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        readout->setAutoFillBackground(true);
-        readout->setIndent(4);
-        QPalette pal = readout->palette();
-        pal.setColor(QPalette::Window, Qt::white);
-        readout->setPalette(pal);
+        readout->setDecimals(IsInteger(c.type) ? 0 : c.precision);
+        readout->setRange(c.min, c.max);
+        s->box = readout;
+        readout->onCommit = [h, serial, id] { DeliverCtrlEvent(h, serial, id, EVENT_COMMIT); };
+        QObject::connect(readout, &QDoubleSpinBox::valueChanged, readout, [h, serial, id](double v) {
+            Panel *p = FindPanel(h, serial);
+            if (!p || !p->controls.count(id)) return;
+            Control &ctl = *p->controls[id];
+            const double value = Clamp(ctl, Coerce(ctl.type, v));
+            if (value == ctl.num) return;
+            ctl.num = value;
+            if (Slide *sl = Slider(ctl)) {
+                const QSignalBlocker block(sl);
+                sl->setValue(static_cast<int>(value));
+            }
+            if (NumEdit *r = Readout(ctl)) r->dirty = true;
+            DeliverCtrlEvent(h, serial, id, EVENT_VAL_CHANGED);
+        });
         s->onCommit = [h, serial, id] { DeliverCtrlEvent(h, serial, id, EVENT_COMMIT); };
         QObject::connect(s, &QSlider::valueChanged, s, [h, serial, id](int v) {
             Panel *p = FindPanel(h, serial);
             if (!p || !p->controls.count(id)) return;
             Control &ctl = *p->controls[id];
             ctl.num = Clamp(ctl, Coerce(ctl.type, v));
-            if (QLabel *r = Readout(ctl)) r->setText(FormatNumber(ctl, ctl.num));
+            ShowReadout(ctl);
             DeliverCtrlEvent(h, serial, id, EVENT_VAL_CHANGED);
         });
         return box;
@@ -526,16 +636,91 @@ QWidget *MakeWidget(Control &c, Panel &panel, const ControlDesc &desc) {
 // The slide's slider and read-out share its box.
 void LayoutSlide(Control &c) {
     Slide *s = Slider(c);
-    QLabel *r = Readout(c);
+    NumEdit *r = Readout(c);
     if (!s || !r) return;
     const int readout = std::min(64, c.width / 3);
     s->setGeometry(0, 0, std::max(0, c.width - readout - 6), c.height);
-    r->setGeometry(c.width - readout, std::max(0, (c.height - 22) / 2), readout, std::min(22, c.height));
+    r->setGeometry(c.width - readout, std::max(0, (c.height - 24) / 2), readout, std::min(24, c.height));
+}
+
+// --- keyboard focus and shortcuts -------------------------------------------------------------
+
+// The widget that takes the keyboard focus for a control.
+QWidget *FocusTarget(const Control &c) {
+    if (c.kind == CTRL_SLIDE) return Slider(c);
+    return c.widget;
+}
+
+// A control made active while dimmed takes the focus once it is undimmed.
+struct PendingFocus {
+    int panel = 0;
+    std::uint64_t serial = 0;
+    int control = 0;
+} g_pendingFocus;
+
+bool Operable(const Control &c) {
+    return c.widget && c.visible && !c.dimmed && c.widget->isEnabled();
+}
+
+Control *OperableControl(int h, std::uint64_t serial, int id) {
+    Panel *p = FindPanel(h, serial);
+    if (!p || !p->controls.count(id) || !Operable(*p->controls[id])) return nullptr;
+    return p->controls[id].get();
+}
+
+// A shortcut acts as a mouse click on its control, in the same order: the control takes the
+// focus (so an edit left behind commits first), then the left-click event, then what the click
+// itself raises. A dimmed or hidden control ignores its shortcut.
+void ActivateByShortcut(int h, std::uint64_t serial, int id) {
+    Control *c = OperableControl(h, serial, id);
+    if (!c || !c->widget->isVisibleTo(c->widget->window())) return;
+    QWidget *target = FocusTarget(*c);
+    if (target && (target->focusPolicy() & Qt::ClickFocus)) target->setFocus(Qt::ShortcutFocusReason);
+    // Each callback on the way may have dimmed the control or taken the panel away.
+    if (!OperableControl(h, serial, id)) return;
+    DeliverCtrlEvent(h, serial, id, EVENT_LEFT_CLICK);
+    c = OperableControl(h, serial, id);
+    if (!c) return;
+    if (QAbstractButton *b = Button(*c)) b->click();
+}
+
+void ApplyHelp(Control &c, const ControlDesc &desc) {
+    QString tip = desc.tooltip;
+    if (!desc.shortcut.isEmpty()) {
+        const QString key = QKeySequence::fromString(desc.shortcut, QKeySequence::PortableText)
+                                .toString(QKeySequence::NativeText);
+        tip += (tip.isEmpty() ? QString() : QStringLiteral("\n")) + QStringLiteral("Shortcut: ") + key;
+    }
+    if (tip.isEmpty() || !c.widget) return;
+    c.widget->setToolTip(tip);
+    for (QWidget *child : c.widget->findChildren<QWidget *>())
+        child->setToolTip(tip);
+    if (c.caption) c.caption->setToolTip(tip);
+}
+
+void MakeShortcut(Control &c, const Panel &panel, const ControlDesc &desc) {
+    if (desc.shortcut.isEmpty() || !c.widget) return;
+    // Bound to the control's widget: it acts only while that widget is shown in the active
+    // window (not on a hidden page).
+    auto *shortcut =
+        new QShortcut(QKeySequence::fromString(desc.shortcut, QKeySequence::PortableText), c.widget);
+    shortcut->setContext(Qt::WindowShortcut);
+    shortcut->setAutoRepeat(false);
+    const int h = panel.handle;
+    const std::uint64_t serial = panel.serial;
+    const int id = c.id;
+    QObject::connect(shortcut, &QShortcut::activated, c.widget,
+                     [h, serial, id] { ActivateByShortcut(h, serial, id); });
 }
 
 } // namespace
 
 namespace kvor_ui {
+
+bool ShortcutValid(const QString &text) {
+    const QKeySequence key = QKeySequence::fromString(text, QKeySequence::PortableText);
+    return key.count() == 1 && key[0].key() != Qt::Key_unknown && !key.toString().isEmpty();
+}
 
 int KindFromName(const QString &name) {
     static const char *const names[] = {
@@ -683,6 +868,8 @@ std::unique_ptr<Control> CreateControl(Panel &panel, int id, const ControlDesc &
     c->shownValue = Shown(*c);
     PlaceControl(*c);
     AttachControl(w, panel.handle, panel.serial, id);
+    ApplyHelp(*c, desc);
+    MakeShortcut(*c, panel, desc);
     w->setVisible(c->visible);
     if (c->caption) {
         c->caption->setVisible(c->visible);
@@ -834,9 +1021,21 @@ int SetCtrlAttribute(int panel, int control, int attribute, int value) {
     if (!c) return FindPanel(panel) ? UIEInvalidControl : UIEInvalidPanel;
     switch (attribute) {
     case ATTR_DIMMED:
+        if (value != 0 && c->widget) {
+            // Qt would hand the focus of a control being dimmed on to the next control (after
+            // VIDEO that is Teach, where a second Space would teach): the window keeps it instead.
+            QWidget *focus = c->widget->window()->focusWidget();
+            if (focus && (focus == c->widget || c->widget->isAncestorOf(focus)))
+                c->widget->window()->setFocus(Qt::OtherFocusReason);
+        }
         c->dimmed = value != 0;
         if (c->widget) c->widget->setEnabled(!c->dimmed);
         if (c->caption) c->caption->setEnabled(!c->dimmed);
+        if (!c->dimmed && g_pendingFocus.control == control && g_pendingFocus.panel == panel &&
+            FindPanel(panel, g_pendingFocus.serial)) {
+            g_pendingFocus = PendingFocus();
+            if (QWidget *t = FocusTarget(*c)) t->setFocus(Qt::OtherFocusReason);
+        }
         return 0;
     case ATTR_VISIBLE:
         c->visible = value != 0;
@@ -994,6 +1193,21 @@ int GetCtrlAttribute(int panel, int control, int attribute, char *value, size_t 
         return UIEInvalidAttribute;
     }
     CopyLatin1(text, value, size);
+    return 0;
+}
+
+int SetActiveCtrl(int panel, int control) {
+    Panel *p = FindPanel(panel);
+    Control *c = FindControl(panel, control);
+    if (!c) return p ? UIEInvalidControl : UIEInvalidPanel;
+    QWidget *target = FocusTarget(*c);
+    if (!target || target->focusPolicy() == Qt::NoFocus) return UIEInvalidControl;
+    g_pendingFocus = PendingFocus();
+    if (c->dimmed || !target->isEnabled()) {
+        g_pendingFocus = PendingFocus{panel, p->serial, control};
+        return 0;
+    }
+    target->setFocus(Qt::OtherFocusReason);
     return 0;
 }
 
@@ -1165,7 +1379,7 @@ int UserSetValue(int panel, int control, double value) {
             const QSignalBlocker block(s);
             s->setValue(static_cast<int>(std::lround(std::min(std::max(value, -2e9), 2e9))));
             c->num = Clamp(*c, Coerce(c->type, s->value()));
-            if (QLabel *r = Readout(*c)) r->setText(FormatNumber(*c, c->num));
+            ShowReadout(*c);
         }
         break;
     default:

@@ -49,6 +49,8 @@ struct ControlDesc {
     int cursors = 0;
     int pointsPerScreen = 100;
     int traces = 1;
+    QString tooltip;  // what the control is, its range and unit
+    QString shortcut; // a key sequence ("F5", "Ctrl+1") that acts as a click on the control
 };
 
 struct GraphState; // ui_graph.cpp
@@ -124,6 +126,8 @@ void AttachControl(QWidget *widget, int panel, std::uint64_t serial, int control
 
 // --- controls (ui_controls.cpp) ---------------------------------------------------------------
 int KindFromName(const QString &name);
+// A key sequence of the panel file ("F5", "Esc", "Ctrl+1"): one key, known to Qt.
+bool ShortcutValid(const QString &text);
 int TypeFromName(const QString &name);
 int DefaultType(int kind);
 void DefaultSize(int kind, int *width, int *height);

@@ -9,7 +9,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLibraryInfo>
 #include <QMouseEvent>
+#include <QPluginLoader>
 #include <QStyle>
 #include <QStyleFactory>
 #include <QtGlobal>
@@ -17,6 +19,15 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+
+#if defined(Q_OS_LINUX)
+#include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+#endif
 
 #include "testhooks.h"
 #include "ui_internal.h"
@@ -257,6 +268,8 @@ bool ParseControl(const QJsonValue &value, ControlDesc *desc) {
     if (!ReadInt(o, "cursors", &desc->cursors, 0, 3)) return false;
     if (!ReadInt(o, "points_per_screen", &desc->pointsPerScreen, 1, 100000)) return false;
     if (!ReadInt(o, "traces", &desc->traces, 1, 64)) return false;
+    if (!ReadString(o, "tooltip", &desc->tooltip) || !ReadString(o, "shortcut", &desc->shortcut)) return false;
+    if (!desc->shortcut.isEmpty() && !ShortcutValid(desc->shortcut)) return false;
     return true;
 }
 
@@ -392,12 +405,179 @@ void AttachControl(QWidget *widget, int panel, std::uint64_t serial, int control
 
 } // namespace kvor_ui
 
+// --- can the display be reached? ------------------------------------------------------------------
+//
+// Qt aborts the program when its platform plugin cannot start. So before the application object
+// exists, the start checks what Qt will try: the plugin named by -platform or QT_QPA_PLATFORM
+// (a ';' list, each tried in turn) or the desktop default, and for the X and Wayland plugins
+// whether their server can be reached.
+
+#if defined(Q_OS_LINUX)
+namespace {
+
+// Connects a stream socket with a time-out; true when the far end accepted.
+bool ConnectWithin(int fd, const sockaddr *address, socklen_t length, int milliseconds) {
+    const int flags = fcntl(fd, F_GETFL, 0);
+    fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    if (connect(fd, address, length) == 0) return true;
+    if (errno != EINPROGRESS) return false;
+    pollfd p{fd, POLLOUT, 0};
+    if (poll(&p, 1, milliseconds) != 1) return false;
+    int error = 0;
+    socklen_t size = sizeof error;
+    return getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+}
+
+bool UnixSocketAnswers(const std::string &path, bool abstractName) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const size_t offset = abstractName ? 1 : 0;
+    if (path.size() + offset >= sizeof address.sun_path) return false;
+    std::copy(path.begin(), path.end(), address.sun_path + offset);
+    const socklen_t length =
+        static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + offset + path.size() + (abstractName ? 0 : 1));
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    if (fd < 0) return false;
+    const bool ok = ConnectWithin(fd, reinterpret_cast<const sockaddr *>(&address), length, 2000);
+    close(fd);
+    return ok;
+}
+
+bool TcpAnswers(const std::string &host, int port) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *list = nullptr;
+    if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list) != 0) return false;
+    bool ok = false;
+    for (addrinfo *a = list; a && !ok; a = a->ai_next) {
+        const int fd = socket(a->ai_family, a->ai_socktype, a->ai_protocol);
+        if (fd < 0) continue;
+        ok = ConnectWithin(fd, a->ai_addr, a->ai_addrlen, 2000);
+        close(fd);
+    }
+    freeaddrinfo(list);
+    return ok;
+}
+
+// Empty when an X server answers at 'display' ("[host]:n[.screen]"), else why not.
+QString XServerProblem(const QString &display) {
+    if (display.isEmpty()) return QStringLiteral("no display to show the windows on (set DISPLAY, or QT_QPA_PLATFORM=offscreen)");
+    const QString unreachable = QStringLiteral("no X server answers at DISPLAY=%1").arg(display);
+    if (display.startsWith(QLatin1Char('/'))) {
+        // A socket path, possibly followed by the screen number.
+        QString path = display.section(QLatin1Char(':'), 0, 0);
+        return UnixSocketAnswers(path.toStdString(), false) ? QString() : unreachable;
+    }
+    const int colon = display.lastIndexOf(QLatin1Char(':'));
+    if (colon < 0) return QStringLiteral("DISPLAY=%1 is not of the form host:number").arg(display);
+    const QString host = display.left(colon);
+    bool ok = false;
+    const int number = display.mid(colon + 1).section(QLatin1Char('.'), 0, 0).toInt(&ok);
+    if (!ok || number < 0 || number > 59535) return QStringLiteral("DISPLAY=%1 is not of the form host:number").arg(display);
+    if (host.isEmpty() || host == QLatin1String("unix")) {
+        const std::string path = "/tmp/.X11-unix/X" + std::to_string(number);
+        return UnixSocketAnswers(path, false) || UnixSocketAnswers(path, true) ? QString() : unreachable;
+    }
+    return TcpAnswers(host.toStdString(), 6000 + number) ? QString() : unreachable;
+}
+
+QString WaylandProblem() {
+    QString name = qEnvironmentVariable("WAYLAND_DISPLAY", QStringLiteral("wayland-0"));
+    if (!name.startsWith(QLatin1Char('/'))) {
+        const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+        if (runtime.isEmpty()) return QStringLiteral("no Wayland display (XDG_RUNTIME_DIR is not set)");
+        name = runtime + QLatin1Char('/') + name;
+    }
+    return UnixSocketAnswers(name.toStdString(), false) ? QString()
+                                                        : QStringLiteral("no Wayland compositor answers at %1").arg(name);
+}
+
+// The platform names the installed plugins offer.
+QStringList PlatformPlugins() {
+    QStringList dirs;
+    for (const char *var : {"QT_QPA_PLATFORM_PLUGIN_PATH"})
+        dirs += qEnvironmentVariable(var).split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    for (const QString &d : qEnvironmentVariable("QT_PLUGIN_PATH").split(QLatin1Char(':'), Qt::SkipEmptyParts))
+        dirs << d + QStringLiteral("/platforms");
+    dirs << QLibraryInfo::path(QLibraryInfo::PluginsPath) + QStringLiteral("/platforms");
+    const QString exe = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+    if (!exe.isEmpty()) dirs << QFileInfo(exe).absolutePath() + QStringLiteral("/platforms");
+    QStringList names;
+    for (const QString &dir : dirs) {
+        for (const QFileInfo &file : QDir(dir).entryInfoList({QStringLiteral("*.so")}, QDir::Files)) {
+            const QJsonArray keys = QPluginLoader(file.absoluteFilePath())
+                                        .metaData()
+                                        .value(QLatin1String("MetaData"))
+                                        .toObject()
+                                        .value(QLatin1String("Keys"))
+                                        .toArray();
+            for (const QJsonValue &key : keys)
+                names << key.toString().toLower();
+            if (keys.isEmpty()) { // no metadata readable: the file name says it (libqxcb.so)
+                QString stem = file.completeBaseName();
+                if (stem.startsWith(QLatin1String("libq"))) names << stem.mid(4).toLower();
+            }
+        }
+    }
+    names.removeDuplicates();
+    names.sort();
+    return names;
+}
+
+// Empty when Qt can start on one of the platforms it will try, else why not.
+QString DisplayProblem(const std::vector<std::string> &args) {
+    QString platforms, display = qEnvironmentVariable("DISPLAY");
+    bool explicitPlatform = false;
+    for (size_t i = 0; i + 1 < args.size(); ++i) {
+        if (args[i] == "-platform" || args[i] == "--platform") {
+            platforms = QString::fromLocal8Bit(args[i + 1].c_str());
+            explicitPlatform = true;
+        }
+        if (args[i] == "-display" || args[i] == "--display") display = QString::fromLocal8Bit(args[i + 1].c_str());
+    }
+    if (!explicitPlatform && !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        platforms = qEnvironmentVariable("QT_QPA_PLATFORM");
+        explicitPlatform = true;
+    }
+    if (!explicitPlatform) {
+        const bool waylandSession = qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland");
+        platforms = waylandSession ? QStringLiteral("wayland;xcb") : QStringLiteral("xcb");
+        if (display.isEmpty() && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+            return XServerProblem(QString());
+    }
+    const QStringList offered = PlatformPlugins();
+    QStringList problems;
+    for (const QString &entry : platforms.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        const QString name = entry.section(QLatin1Char(':'), 0, 0).trimmed().toLower();
+        if (!offered.contains(name)) {
+            problems << QStringLiteral("no platform plugin \"%1\" (there are: %2)").arg(name, offered.join(QStringLiteral(", ")));
+            continue;
+        }
+        QString problem;
+        if (name == QLatin1String("xcb"))
+            problem = XServerProblem(display);
+        else if (name.startsWith(QLatin1String("wayland")))
+            problem = WaylandProblem();
+        if (problem.isEmpty()) return QString();
+        problems << problem;
+    }
+    if (problems.isEmpty()) return QStringLiteral("no platform plugin named (QT_QPA_PLATFORM is empty)");
+    return problems.join(QStringLiteral("; "));
+}
+
+} // namespace
+#endif
+
 // --- run-time -------------------------------------------------------------------------------------
 
 int InitRunTime(int argc, char **argv) {
     if (QCoreApplication *core = QCoreApplication::instance()) {
         auto *app = qobject_cast<QApplication *>(core);
-        if (!app) return 0;
+        if (!app) {
+            std::fprintf(stderr, "kvor-zodid: cannot show windows from a program without a GUI\n");
+            return 0;
+        }
         g_app = app;
         return 1;
     }
@@ -411,13 +591,9 @@ int InitRunTime(int argc, char **argv) {
 
 #if defined(Q_OS_LINUX)
     // Without a display Qt would abort; the program reports a failed start instead.
-    bool platformArg = false;
-    for (const std::string &a : args)
-        if (a == "-platform" || a == "--platform") platformArg = true;
-    if (!platformArg && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
-        qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
-        std::fprintf(stderr, "kvor-zodid: no display to show the windows on "
-                             "(set DISPLAY, or QT_QPA_PLATFORM=offscreen)\n");
+    const QString problem = DisplayProblem(args);
+    if (!problem.isEmpty()) {
+        std::fprintf(stderr, "kvor-zodid: %s\n", problem.toLocal8Bit().constData());
         return 0;
     }
 #endif

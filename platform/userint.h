@@ -121,7 +121,8 @@ enum {
 };
 
 // --- run-time ------------------------------------------------------------------------------
-// Initialises the run-time (creates the application object). Returns 0 on failure.
+// Initialises the run-time (creates the application object). Returns 0 on failure, after one
+// "kvor-zodid: ..." line on standard error saying why (e.g. a display that cannot be reached).
 int InitRunTime(int argc, char **argv);
 // A run-time without windows, for a process that has no display: serial ports, the event loop,
 // timers and files work; panels do not. withFonts: text can still be laid out (for documents),
@@ -155,6 +156,10 @@ int SetCtrlAttribute(int panel, int control, int attribute, const char *value);
 int GetCtrlAttribute(int panel, int control, int attribute, int *value);
 // String attributes (ATTR_LABEL_TEXT, ATTR_TEXT_FONT), Latin-1, always terminated.
 int GetCtrlAttribute(int panel, int control, int attribute, char *value, size_t size);
+// Gives the control the keyboard focus. A dimmed control takes it as soon as it is undimmed
+// (unless another control was made active meanwhile). Dimming the control that has the focus
+// leaves no control with it, so keys pressed then go nowhere.
+int SetActiveCtrl(int panel, int control);
 int NewCtrl(int panel, int kind, const char *label, int top, int left);
 int DisplayImageFile(int panel, int control, const char *file);
 int ReplaceTextBoxLine(int panel, int control, int line, const char *text); // Latin-1 text
