@@ -2,7 +2,9 @@
 // actions into the program's operations. They keep no logic of their own beyond choosing the
 // command, the set and the target; every one returns 0 and ignores the events it does not name.
 #include "K-VOR-RNZazorU30.h"
+#include "linkevents.h"
 #include "com232.h"
+#include "connection.h"
 #include "measure.h"
 #include "params.h"
 #include "rs232.h"
@@ -52,6 +54,7 @@ bool WaitForAnyFrame(void) {
         ProcessSystemEvents();
         if (TimedOut()) break;
     }
+    ReportLinkOutcome(rx_flag == 1 ? kLinkAnswered : kLinkTimedOut);
     return rx_flag == 1;
 }
 
@@ -211,6 +214,7 @@ int CC_DropDCom(int, int, int event, void *, int, int) {
     stop_flag = 1;
     CloseCom(com);
     GetCtrlVal(pHandle, PANEL_DropDCom, &com);
+    ConnectionPortChosen(com);
     ShowStatus("Init COM-Port ...");
     InitRS232(com);
     return 0;

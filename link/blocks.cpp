@@ -2,6 +2,7 @@
 #include "com232.h"
 
 #include "K-VOR-RNZazorU30.h"
+#include "linkevents.h"
 #include "rs232.h"
 #include "state.h"
 #include "userint.h"
@@ -45,10 +46,14 @@ int PushGETRAW(void) {
     graph_flag = 0;
     tstart = Timer();
     for (;;) {
-        if (graph_flag == 1) return 1;
+        if (graph_flag == 1) {
+            ReportLinkOutcome(kLinkAnswered);
+            return 1;
+        }
         ProcessSystemEvents();
         tdiff = Timer() - tstart;
         if (tdiff > TIMEOUT) {
+            ReportLinkOutcome(kLinkTimedOut);
             SetCtrlVal(pHandle, PANEL_STATUS, "Timeout RS232-Line!");
             stop_flag = 1;
             return 0;
@@ -86,6 +91,7 @@ int ReadData64(uint16_t start, uint16_t selector) {
     } while (n < kBlockSize);
 
     nBytesR = ComRd(com, szReadBuf, ReadCount(n, static_cast<int>(sizeof szReadBuf)));
+    ReportLinkOutcome(nBytesR == kBlockSize ? kLinkAnswered : kLinkTimedOut);
 
     if (nBytesR == kBlockSize) {
         CopyText(szStatus, "Data[64] block received!");

@@ -3,12 +3,15 @@
 #include "com232.h"
 
 #include "K-VOR-RNZazorU30.h"
+#include "linkevents.h"
 #include "measure.h"
 #include "rs232.h"
 #include "state.h"
 #include "userint.h"
 #include "utility.h"
 #include "wire.h"
+
+#include <string>
 
 namespace {
 constexpr double kStepDelay = 0.1; // the sensor wants a pause between the start-up requests
@@ -17,8 +20,13 @@ constexpr double kStepDelay = 0.1; // the sensor wants a pause between the start
 void InitRS232(int port) {
     ret = OpenComConfig(port, "", 19200, 0, 8, 1, 4096, 4096);
     if (ret < 0) {
-        CopyText(szStatus, ComErrorText(ret));
-        SetCtrlVal(pHandle, PANEL_STATUS, szStatus);
+        // A device this user may not open says why, and what helps.
+        std::string text = ComErrorText(ret);
+        const std::string reason = ret == kRS_CanNotOpenPort ? ComOpenErrorReason(port) : std::string();
+        if (!reason.empty()) text += " (" + reason + ")";
+        CopyText(szStatus, text.c_str());
+        SetCtrlVal(pHandle, PANEL_STATUS, text.c_str());
+        ReportLinkOutcome(kLinkPortClosed);
         return;
     }
 
@@ -111,6 +119,7 @@ int WaitRxFull(void) {
         }
         if (rx_flag != 0) break;
     }
+    ReportLinkOutcome(result ? kLinkAnswered : kLinkTimedOut);
     return result;
 }
 

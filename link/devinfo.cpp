@@ -2,6 +2,7 @@
 #include "com232.h"
 
 #include "K-VOR-RNZazorU30.h"
+#include "linkevents.h"
 #include "rs232.h"
 #include "state.h"
 #include "userint.h"
@@ -29,9 +30,13 @@ int WaitForAnswerFrame(const char *timeoutText) {
         tdiff = Timer() - tstart;
         if (tdiff > TIMEOUT) {
             CopyText(szStatus, timeoutText);
+            ReportLinkOutcome(kLinkTimedOut);
             return 0;
         }
-        if (rx_flag != 0) return 1;
+        if (rx_flag != 0) {
+            ReportLinkOutcome(kLinkAnswered);
+            return 1;
+        }
     }
 }
 
@@ -193,6 +198,7 @@ int GetVERSIONInfo(void) {
 
     szVersion[0] = '\0';
     nBytesR = ComRd(com, szReadBuf, ReadCount(n, static_cast<int>(sizeof szReadBuf)));
+    ReportLinkOutcome(nBytesR == kFirmwareSize ? kLinkAnswered : kLinkTimedOut);
 
     if (nBytesR == kFirmwareSize) {
         if (pcbtype == 0) {
@@ -205,6 +211,7 @@ int GetVERSIONInfo(void) {
         } else {
             CopyFirmwareText();
         }
+        ReportLinkFirmware(szStatus);
     }
 
     InstallRxNotification();

@@ -8,6 +8,7 @@
 #include "measure.h"
 
 #include "K-VOR-RNZazorU30.h"
+#include "linkevents.h"
 #include "com232.h"
 #include "params.h"
 #include "rs232.h"
@@ -62,12 +63,14 @@ void PushGET(uint16_t target, uint16_t set) {
         for (;;) {
             ProcessSystemEvents();
             if (rx_flag == 1) {
+                ReportLinkOutcome(kLinkAnswered);
                 GetRxBuf();
                 CopyPPtoVars(set);
                 CopyText(szStatus, "Parameter-frame received! - Line Ok!");
                 break;
             }
             if (TimedOut()) {
+                ReportLinkOutcome(kLinkTimedOut);
                 CopyText(szStatus, "Timeout-RS-232...");
                 break;
             }
@@ -109,6 +112,7 @@ void PushRUN(void) {
         // One request outstanding at a time: the next goes out only once a frame has come in
         // (and a raw-data answer has been drawn), and the time-out runs from it.
         if (rx_flag == 1) {
+            ReportLinkOutcome(kLinkAnswered);
             FlushInQ(com);
             FlushOutQ(com);
             CopyVarsToPP(0);
@@ -119,6 +123,7 @@ void PushRUN(void) {
         }
 
         if (TimedOut()) {
+            ReportLinkOutcome(kLinkTimedOut);
             ShowStatus("Timeout RS232-Line!");
             stop_flag = 1;
             break;

@@ -3,6 +3,7 @@
 
 #include <QtGlobal>
 #include <QDir>
+#include <QTemporaryDir>
 
 #include "K-VOR-RNZazorU30.h"
 #include "userint.h"
@@ -15,6 +16,13 @@ int main(int argc, char **argv) {
         QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                        QFileDevice::ExeOwner);
         qputenv("XDG_RUNTIME_DIR", dir.toLocal8Bit());
+    }
+    // The program keeps the port it used last in the user's settings: no test reads or changes
+    // the real ones. (Tests of the settings point these at a directory of their own.)
+    static QTemporaryDir home;
+    if (home.isValid()) {
+        qputenv("HOME", home.path().toLocal8Bit());
+        qputenv("XDG_CONFIG_HOME", (home.path() + "/.config").toLocal8Bit());
     }
     ::testing::InitGoogleTest(&argc, argv);
     if (InitRunTime(argc, argv) == 0) return 2;
