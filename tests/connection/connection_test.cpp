@@ -467,3 +467,20 @@ TEST_F(OpenFailureTest, APortInUseKeepsItsTextAsItWas) {
     EXPECT_EQ(ComOpenErrorReason(2), "");
     CloseCom(2);
 }
+
+// --- the device watch -------------------------------------------------------------------------
+
+TEST(DeviceWatch, LooksAtMostOnceASecondUntilStopped) {
+    int calls = 0;
+    // Asked for more often than once a second, it still looks only once a second.
+    ASSERT_EQ(StartDeviceWatch([](void *data) { ++*static_cast<int *>(data); }, &calls, 0.05), 0);
+    EXPECT_TRUE(DeviceWatchRunning());
+    QElapsedTimer t;
+    t.start();
+    ASSERT_TRUE(WaitUntil([&calls] { return calls >= 2; }, 5.0));
+    EXPECT_GE(t.elapsed(), 1800);
+    StopDeviceWatch();
+    EXPECT_FALSE(DeviceWatchRunning());
+    const int stopped = calls;
+    EXPECT_FALSE(WaitUntil([&calls, stopped] { return calls > stopped; }, 1.3));
+}

@@ -19,11 +19,8 @@ int main(int argc, char **argv) {
     }
     // The program keeps the port it used last in the user's settings: no test reads or changes
     // the real ones. (Tests of the settings point these at a directory of their own.)
-    static QTemporaryDir home;
-    if (home.isValid()) {
-        qputenv("HOME", home.path().toLocal8Bit());
-        qputenv("XDG_CONFIG_HOME", (home.path() + "/.config").toLocal8Bit());
-    }
+    static QTemporaryDir config;
+    if (config.isValid()) qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
     ::testing::InitGoogleTest(&argc, argv);
     if (InitRunTime(argc, argv) == 0) return 2;
     RegisterCallbacks(kPanelFileCallbacks, kPanelFileCallbackCount);
