@@ -114,7 +114,8 @@ ParseResult ParseCommandLine(int argc, char **argv, CommandLine *cl, std::string
             cl->noSettings = true;
         } else if (MatchOption(arg, "--com", argc, argv, &i, &value, &hasValue)) {
             if (!hasValue || !ParsePortNumber(value, &cl->com) || cl->com > MaxComPort()) {
-                *error = "--com needs a port number from 1 to " + std::to_string(MaxComPort()) + ", e.g. --com 17";
+                *error =
+                    "--com needs a port number from 1 to " + std::to_string(MaxComPort()) + ", e.g. --com 17";
                 return kParseError;
             }
         } else if (MatchOption(arg, "--port", argc, argv, &i, &value, &hasValue)) {

@@ -35,11 +35,11 @@
 #include "com232.h"
 #include "connection.h"
 #include "devwatch.h"
-#include "testhooks.h"
 #include "measure.h"
 #include "rs232.h"
 #include "sensor_sim.h"
 #include "state.h"
+#include "testhooks.h"
 #include "userint.h"
 #include "utility.h"
 

@@ -70,8 +70,8 @@ void ShowLamp(void) {
     }
     const std::string device = ComPortDevice(com);
     const std::string tip = "COM" + std::to_string(com) + ": " + (device.empty() ? "no device" : device) +
-                            "\nFirmware: " + (g_firmware.empty() ? "not read" : g_firmware) + "\nLink: " +
-                            LampText(g_lamp);
+                            "\nFirmware: " + (g_firmware.empty() ? "not read" : g_firmware) +
+                            "\nLink: " + LampText(g_lamp);
     SetCtrlToolTip(pHandle, PANEL_LEDLink, tip.c_str());
     g_tipStale = false;
 }

@@ -2,9 +2,9 @@
 // actions into the program's operations. They keep no logic of their own beyond choosing the
 // command, the set and the target; every one returns 0 and ignores the events it does not name.
 #include "K-VOR-RNZazorU30.h"
-#include "linkevents.h"
 #include "com232.h"
 #include "connection.h"
+#include "linkevents.h"
 #include "measure.h"
 #include "params.h"
 #include "rs232.h"

@@ -8,8 +8,8 @@
 #include "measure.h"
 
 #include "K-VOR-RNZazorU30.h"
-#include "linkevents.h"
 #include "com232.h"
+#include "linkevents.h"
 #include "params.h"
 #include "rs232.h"
 #include "state.h"

@@ -467,7 +467,8 @@ int ListComPorts(ComPortChoice *choices, int maxChoices) {
     // coming back under another number (ttyUSB0 as ttyUSB1). A device outside the rule that has
     // such a name is offered by the name only.
     const QDir byId(QString::fromStdString(g_byIdDirectory));
-    for (const QFileInfo &link : byId.entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot, QDir::Name)) {
+    for (const QFileInfo &link :
+         byId.entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot, QDir::Name)) {
         const std::string target = link.canonicalFilePath().toStdString();
         outside.erase(std::remove(outside.begin(), outside.end(), target), outside.end());
         if (const int port = numberFor(link.absoluteFilePath().toStdString())) add(port);

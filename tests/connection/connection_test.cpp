@@ -126,13 +126,13 @@ TEST_F(StartPortTest, CommandLineThenRememberedThenPortOne) {
     const std::string gone = linkDir() + "/ttyGONE";
     struct Case {
         const char *name;
-        int stored;                 // 0: nothing stored
+        int stored; // 0: nothing stored
         std::string storedDevice;
         ConnectionStart start;
         int expectPort;
-        std::string expectDevice;   // ComPortDevice(expectPort) afterwards
-        std::string expectNote;     // "" for none
-        int expectStored;           // what the settings hold afterwards
+        std::string expectDevice; // ComPortDevice(expectPort) afterwards
+        std::string expectNote;   // "" for none
+        int expectStored;         // what the settings hold afterwards
     };
     ConnectionStart plain;
     ConnectionStart com7;
@@ -317,7 +317,8 @@ class ReconnectTest : public LinkedSensorTest {
         EXPECT_EQ(LinkLampState(), kLampRed);
         EXPECT_NE(ComPortStatus(com), kComOpen);
         if (saysSo) {
-            EXPECT_EQ(StatusText(), "Device " + sim->devicePath() + " lost - waiting for it to come back ...");
+            EXPECT_EQ(StatusText(),
+                      "Device " + sim->devicePath() + " lost - waiting for it to come back ...");
         }
     }
     // Plugs the device back in; true when the program reconnected within 3 s, without a click.
