@@ -7,12 +7,14 @@
 
 #include "K-VOR-RNZazorU30.h"
 #include "com232.h"
+#include "connection.h"
 #include "logo.h"
 #include "panel_reports.h"
 #include "params.h"
 #include "protocol.h"
 #include "rs232.h"
 #include "sensor_sim.h"
+#include "settings.h"
 #include "state.h"
 #include "userint.h"
 #include "utility.h"
@@ -33,6 +35,8 @@ struct CommandLine {
     std::vector<PortMapping> ports;
     bool simulate = false;
     std::string eepromFile;
+    int com = 0; // --com N (0: not given)
+    bool noSettings = false;
 };
 
 enum ParseResult { kParseRun, kParseHelp, kParseError };
@@ -42,12 +46,19 @@ void PrintUsage(std::FILE *out) {
                  "Usage: %s [OPTION]...\n"
                  "Operator and set-up program of the K-VOR-RN laser light-band sensor.\n"
                  "\n"
+                 "  --com N          start on serial port number N\n"
                  "  --port N=DEVICE  serial port number N means DEVICE, e.g. --port 1=/dev/ttyUSB0\n"
                  "                   (may be given more than once)\n"
                  "  --simulate       run a simulated sensor inside the program on serial port 1\n"
                  "  --eeprom FILE    with --simulate: keep the simulated sensor's EEPROM in FILE\n"
-                 "  --help           show this help and exit\n",
-                 kProgramName);
+                 "  --no-settings    neither read nor write the settings file\n"
+                 "  --help           show this help and exit\n"
+                 "\n"
+                 "The port chosen last (in the drop-down or with --com) and its device are kept in\n"
+                 "  %s\n"
+                 "and the next start begins there; --com, --port and --simulate choose for one run.\n"
+                 "Delete that file, or give --no-settings, to start without it.\n",
+                 kProgramName, SettingsFilePath().c_str());
 }
 
 // A port number: decimal digits only, 1 and up, within int.
@@ -101,6 +112,14 @@ ParseResult ParseCommandLine(int argc, char **argv, CommandLine *cl, std::string
         if (arg == "--help" || arg == "-h") return kParseHelp;
         if (arg == "--simulate") {
             cl->simulate = true;
+        } else if (arg == "--no-settings") {
+            cl->noSettings = true;
+        } else if (MatchOption(arg, "--com", argc, argv, &i, &value, &hasValue)) {
+            if (!hasValue || !ParsePortNumber(value, &cl->com) || cl->com > MaxComPort()) {
+                *error =
+                    "--com needs a port number from 1 to " + std::to_string(MaxComPort()) + ", e.g. --com 17";
+                return kParseError;
+            }
         } else if (MatchOption(arg, "--port", argc, argv, &i, &value, &hasValue)) {
             PortMapping mapping;
             if (!hasValue || !ParsePortMapping(value, &mapping)) {
@@ -331,12 +350,27 @@ bool StartSimulator(const CommandLine &cl, std::unique_ptr<kvorsim::Simulator> *
     return true;
 }
 
+// The port to start on: the command line's, else the one remembered from the last run.
+std::string ChooseStartPort(const CommandLine &cl) {
+    ConnectionStart start;
+    start.useSettings = !cl.noSettings;
+    start.com = cl.com;
+    start.firstMappedPort = cl.ports.empty() ? 0 : cl.ports.front().port;
+    start.simulatorPort = cl.simulate ? 1 : 0;
+    std::string portNote;
+    com = ConnectionStartPort(start, &portNote);
+    SetCtrlVal(pHandle, PANEL_DropDCom, com);
+    return portNote;
+}
+
 // From the panels to the end of the event loop: defaults, the link, the window.
-void RunProgram(void) {
+void RunProgram(const CommandLine &cl) {
     GetProjectDir(&proj_dir);
     InitVars();
+    const std::string portNote = ChooseStartPort(cl);
     // A failed link is reported in the status line; the program runs on without it.
     InitRS232(com);
+    ConnectionStarted(portNote);
     InitGUI();
     DisplayPanel(pHandle);
     DisplayPanel(pPara1);
@@ -380,8 +414,9 @@ int KvorMain(int argc, char **argv) {
         return -1;
     }
 
-    RunProgram();
+    RunProgram(cl);
     // CC_PANEL has closed the port already; closing again is harmless.
+    ConnectionShutdown();
     CloseCom(com);
     if (simulator) {
         simulator->stop();

@@ -3,6 +3,7 @@
 // command, the set and the target; every one returns 0 and ignores the events it does not name.
 #include "K-VOR-RNZazorU30.h"
 #include "com232.h"
+#include "connection.h"
 #include "exchange.h"
 #include "linkreport.h"
 #include "measure.h"
@@ -250,6 +251,7 @@ int CC_DropDCom(int, int, int event, void *, int, int) {
     stop_flag = 1;
     CloseCom(com);
     GetCtrlVal(pHandle, PANEL_DropDCom, &com);
+    ConnectionPortChosen(com);
     ShowStatus("Init COM-Port ...");
     InitRS232(com);
     return 0;

@@ -3,12 +3,15 @@
 #include "com232.h"
 
 #include "exchange.h"
+#include "linkevents.h"
 #include "linkreport.h"
 #include "rs232.h"
 #include "userint.h"
 #include "state.h"
 #include "utility.h"
 #include "wire.h"
+
+#include <string>
 
 namespace {
 
@@ -27,8 +30,14 @@ SetReader g_setReader = ReadSetIntoRecord;
 bool OpenLink(int port) {
     ret = OpenComConfig(port, "", 19200, 0, 8, 1, 4096, 4096);
     if (ret < 0) {
-        CopyText(szStatus, ComErrorText(ret));
-        ShowStatusBuffer();
+        // A device this user may not open says why, and what helps; the whole text goes on the
+        // status line, szStatus keeps what fits.
+        std::string text = ComErrorText(ret);
+        const std::string reason = ret == kRS_CanNotOpenPort ? ComOpenErrorReason(port) : std::string();
+        if (!reason.empty()) text += " (" + reason + ")";
+        CopyText(szStatus, text.c_str());
+        ShowStatus(text.c_str());
+        ReportLinkOutcome(kLinkPortClosed);
         return false;
     }
     SetComTime(port, TIMEOUT);

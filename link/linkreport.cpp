@@ -1,6 +1,7 @@
 // Where the link's reports go.
 #include "linkreport.h"
 
+#include "linkevents.h"
 #include "state.h"
 
 namespace {
@@ -34,9 +35,11 @@ void ReportPixelAxis(double lastPixel) {
 
 void ReportFirmware(const char *text) {
     CopyText(szFirmware, text);
+    ReportLinkFirmware(text ? text : "");
     if (g_reporter) g_reporter->Firmware(text ? text : "");
 }
 
 void ReportExchange(bool answered) {
+    ReportLinkOutcome(answered ? kLinkAnswered : kLinkTimedOut);
     if (g_reporter) g_reporter->Exchange(answered);
 }

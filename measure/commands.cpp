@@ -78,6 +78,7 @@ void SendRunRequest(void) {
 // the line runs, the next request goes out, and only then do the listeners draw and record, so
 // that they cost the loop no time of the line. False when the loop is to end.
 bool TakeRunAnswer(void) {
+    ReportExchange(true);
     RawAnswer answer;
     CopyPPtoRAWVars();
     FillRawAnswer(&answer, false);
@@ -103,6 +104,7 @@ void RunLoop(void) {
         }
         if (TimedOut()) {
             ShowStatus("Timeout RS232-Line!");
+            ReportExchange(false);
             stop_flag = 1;
             break;
         }

@@ -22,6 +22,7 @@
 
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QMetaObject>
@@ -37,7 +38,11 @@
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
+#include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -53,6 +58,8 @@ struct ComPort {
     QPointer<QSerialPort> serial; // kept for the life of the program, reused for every open
     bool open = false;
     bool broken = false;       // the device failed while open: close at the next safe point
+    bool lost = false;         // closed because the device failed (until the next open or close)
+    std::string openReason;    // why the last open failed, when the operator can mend it
     bool configuring = false;  // errors raised while we set the port up are ours to report
     bool checkPending = false; // a notification check is queued
     bool notifying = false;    // the notification function is running
@@ -101,6 +108,9 @@ void RecordTurnaround(int port, ComPort &p) {
 
 ComPort g_ports[kMaxComPort + 1];
 std::map<int, std::string> g_overrides;
+// Numbers given to devices outside the rule (and to by-id names) as the list found them.
+std::map<int, std::string> g_assigned;
+std::string g_byIdDirectory = "/dev/serial/by-id";
 
 bool ValidPortNumber(int port) {
     return port >= 1 && port <= kMaxComPort;
@@ -179,6 +189,7 @@ void ClosePort(ComPort &p) {
 bool CloseIfBroken(ComPort &p) {
     if (!p.broken) return false;
     ClosePort(p);
+    p.lost = true;
     return true;
 }
 
@@ -351,20 +362,69 @@ int OpenErrorCode(QSerialPort::SerialPortError error) {
     }
 }
 
+// Why a device that exists cannot be opened, when it is for lack of permission: the check is
+// made with the rights the process opens files with (so a test may take them away for a while).
+// A device we may open but could not is in use or locked: no reason the operator can mend.
+std::string PermissionReason(const std::string &device) {
+#ifdef Q_OS_UNIX
+    if (::faccessat(AT_FDCWD, device.c_str(), R_OK | W_OK, AT_EACCESS) == 0) return std::string();
+    if (errno != EACCES && errno != EPERM) return std::string();
+    struct stat st;
+    std::string group;
+    if (::stat(device.c_str(), &st) == 0 && (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP)) {
+        char buf[1024];
+        struct group entry;
+        struct group *found = nullptr;
+        if (::getgrgid_r(st.st_gid, &entry, buf, sizeof buf, &found) == 0 && found && found->gr_name)
+            group = found->gr_name;
+    }
+    return ComPermissionText(group);
+#else
+    Q_UNUSED(device);
+    return std::string();
+#endif
+}
+
 } // namespace
 
 std::string ComPortDevice(int port) {
     if (!ValidPortNumber(port)) return std::string();
     const auto it = g_overrides.find(port);
-    return it != g_overrides.end() ? it->second : RuleDevice(port);
+    if (it != g_overrides.end()) return it->second;
+    const auto a = g_assigned.find(port);
+    return a != g_assigned.end() ? a->second : RuleDevice(port);
 }
 
 void SetComPortDevice(int port, const std::string &device) {
     if (!ValidPortNumber(port)) return;
-    if (device.empty())
+    if (device.empty()) {
         g_overrides.erase(port);
-    else
-        g_overrides[port] = device;
+        return;
+    }
+    g_overrides[port] = device;
+    // A device the list had numbered now has the number the program gave it.
+    for (auto it = g_assigned.begin(); it != g_assigned.end();)
+        it = (it->first == port || it->second == device) ? g_assigned.erase(it) : std::next(it);
+}
+
+int MaxComPort(void) {
+    return kMaxComPort;
+}
+
+int ComPortStatus(int port) {
+    if (!ValidPortNumber(port)) return kComClosed;
+    const ComPort &p = g_ports[port];
+    if (p.open && !p.broken) return kComOpen;
+    return p.lost || p.broken ? kComLost : kComClosed;
+}
+
+std::string ComOpenErrorReason(int port) {
+    return ValidPortNumber(port) ? g_ports[port].openReason : std::string();
+}
+
+std::string ComPermissionText(const std::string &group) {
+    if (group.empty()) return "permission denied: the user may not read and write the device";
+    return "permission denied: add the user to the " + group + " group";
 }
 
 int ListComPorts(ComPortChoice *choices, int maxChoices) {
@@ -372,18 +432,53 @@ int ListComPorts(ComPortChoice *choices, int maxChoices) {
     auto add = [&found](int port) {
         if (found.count(port)) return;
         const std::string device = ComPortDevice(port);
-        found[port] =
-            ComPortChoice{port, device, !device.empty() && DeviceExists(QString::fromStdString(device))};
+        const QString qdevice = QString::fromStdString(device);
+        ComPortChoice choice{port, device, !device.empty() && DeviceExists(qdevice), std::string()};
+        const QFileInfo info(qdevice);
+        if (choice.present && info.isSymLink()) choice.target = info.canonicalFilePath().toStdString();
+        found[port] = choice;
     };
     for (int port = 1; port <= 4; ++port)
         add(port);
     for (const auto &o : g_overrides)
         add(o.first);
+    // A device keeps the number it was given; a new one takes the lowest number nobody uses.
+    auto numberFor = [](const std::string &device) {
+        for (const auto &o : g_overrides)
+            if (o.second == device) return o.first;
+        for (const auto &a : g_assigned)
+            if (a.second == device) return a.first;
+        for (int port = 1; port <= kMaxComPort; ++port)
+            if (!g_overrides.count(port) && !g_assigned.count(port) && RuleDevice(port).empty()) {
+                g_assigned[port] = device;
+                return port;
+            }
+        return 0;
+    };
+    std::vector<std::string> outside;
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
         const int port = RuleNumber(info.systemLocation(), info.portName());
         // An overridden number means its override, not the device the rule would give it.
         if (port > 0 && !g_overrides.count(port)) add(port);
+        if (port == 0) outside.push_back(info.systemLocation().toStdString());
     }
+#ifndef Q_OS_WIN
+    // The stable names of USB adapters: each is offered by that name, which survives a device
+    // coming back under another number (ttyUSB0 as ttyUSB1). A device outside the rule that has
+    // such a name is offered by the name only.
+    const QDir byId(QString::fromStdString(g_byIdDirectory));
+    for (const QFileInfo &link :
+         byId.entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot, QDir::Name)) {
+        const std::string target = link.canonicalFilePath().toStdString();
+        outside.erase(std::remove(outside.begin(), outside.end(), target), outside.end());
+        if (const int port = numberFor(link.absoluteFilePath().toStdString())) add(port);
+    }
+#endif
+    for (const std::string &device : outside)
+        if (const int port = numberFor(device)) add(port);
+    // Every number given out stays on offer: a device that went away is shown as not present.
+    for (const auto &a : g_assigned)
+        add(a.first);
     int n = 0;
     for (const auto &entry : found) {
         if (choices && n >= maxChoices) break;
@@ -403,6 +498,8 @@ int OpenComConfig(int port, const char *deviceName, long baudRate, int parity, i
 
     ComPort &p = g_ports[port];
     if (p.open || p.broken) ClosePort(p);
+    p.lost = false;
+    p.openReason.clear();
 
     const std::string device =
         (deviceName && deviceName[0] != '\0') ? std::string(deviceName) : ComPortDevice(port);
@@ -417,6 +514,7 @@ int OpenComConfig(int port, const char *deviceName, long baudRate, int parity, i
         p.configuring = false;
         const int code = OpenErrorCode(s->error());
         s->clearError();
+        if (code == kRS_CanNotOpenPort) p.openReason = PermissionReason(device);
         return code;
     }
     const bool settled = s->setBaudRate(static_cast<qint32>(baudRate)) && s->setParity(qparity) &&
@@ -448,6 +546,7 @@ int OpenComConfig(int port, const char *deviceName, long baudRate, int parity, i
 int CloseCom(int port) {
     if (!ValidPortNumber(port)) return kRS_InvalidPortNum;
     ClosePort(g_ports[port]);
+    g_ports[port].lost = false;
     return 0;
 }
 
@@ -581,4 +680,12 @@ std::vector<double> TakeComTurnarounds(int port) {
         gaps.push_back(log.seconds[(first + i) % kTurnaroundRing]);
     log.count = 0;
     return gaps;
+}
+
+void SetSerialByIdDirectory(const std::string &directory) {
+    g_byIdDirectory = directory.empty() ? std::string("/dev/serial/by-id") : directory;
+}
+
+void ForgetAssignedComPorts(void) {
+    g_assigned.clear();
 }

@@ -47,9 +47,30 @@ std::string ComPortDevice(int port);
 void SetComPortDevice(int port, const std::string &device);
 // The port numbers worth offering to the operator now (re-scanned on every call), each with the
 // device it means.
+//
+// Besides the rule's ports (1 to 4 always, the others when their device exists) and every
+// override, the list offers every serial device the system has outside the rule, and every
+// name in /dev/serial/by-id. Each of those gets a free number (above the rule's numbers) the
+// first time it is seen, and keeps it for the rest of the run: ComPortDevice(number) then gives
+// that device path, or the by-id name itself, so that opening the number opens the name.
 struct ComPortChoice {
     int port;
     std::string device;
-    bool present; // the device exists right now
+    bool present;       // the device exists right now
+    std::string target; // for a link such as a by-id name: the device it leads to now
 };
 int ListComPorts(ComPortChoice *choices, int maxChoices);
+// The highest port number.
+int MaxComPort(void);
+
+// What became of a port: closed (never opened, or closed by the program), open, or closed by
+// the services because its device failed or went away while it was open.
+enum { kComClosed = 0, kComOpen = 1, kComLost = 2 };
+int ComPortStatus(int port);
+
+// Why the last OpenComConfig on the port returned kRS_CanNotOpenPort, when the reason is one
+// the operator can mend: "" otherwise (also when the port is merely in use or locked).
+std::string ComOpenErrorReason(int port);
+// The text for a device that this user may not open: the group that may open it (its group,
+// when the group may read and write it), or "" when no group helps.
+std::string ComPermissionText(const std::string &group);

@@ -45,6 +45,10 @@ long GraphRepaintCount(int panel, int control);
 // seconds from the last of those bytes being taken in to the write, oldest first (the newest
 // 4096). Taking them empties the record; the first call only starts recording.
 std::vector<double> TakeComTurnarounds(int port);
+// Where the port list looks for stable device names ("" restores /dev/serial/by-id), and
+// forgetting the numbers the list gave to devices outside the numbering rule.
+void SetSerialByIdDirectory(const std::string &directory);
+void ForgetAssignedComPorts(void);
 
 // --- acting as the operator ------------------------------------------------------------------
 // A mouse click on the control as the operator gives it (left click event, then the commit or

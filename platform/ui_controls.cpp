@@ -320,6 +320,8 @@ void RefreshPorts(Control &c) {
         QString label = QStringLiteral("COM%1").arg(choices[i].port);
         if (!choices[i].device.empty()) {
             label += QStringLiteral("  ") + QString::fromLocal8Bit(choices[i].device.c_str());
+            if (!choices[i].target.empty())
+                label += QStringLiteral("  (") + QString::fromLocal8Bit(choices[i].target.c_str()) + ')';
             if (!choices[i].present) label += QStringLiteral("  (not present)");
         }
         c.items.push_back(RingItem{label, static_cast<double>(choices[i].port)});
@@ -403,6 +405,7 @@ double Clamp(const Control &c, double v) {
 void ApplyColors(Control &c) {
     QWidget *w = c.widget;
     if (!w) return;
+    if (c.kind == CTRL_LED) return ShowLed(c);
     QPalette pal = w->palette();
     // Colours apply to the active and inactive looks only, so that a dimmed control still
     // greys out as the operator expects.
@@ -628,6 +631,8 @@ QWidget *MakeWidget(Control &c, Panel &panel, const ControlDesc &desc) {
         return CreateGraph(c, parent, desc);
     case CTRL_STRIP_CHART:
         return CreateStripChart(c, parent, desc);
+    case CTRL_LED:
+        return CreateLed(c, parent);
     default:
         return new QWidget(parent);
     }
@@ -726,8 +731,8 @@ int KindFromName(const QString &name) {
     static const char *const names[] = {
         "command_button", "toggle_button", "radio_button", "numeric",    "numeric_indicator",
         "ring",           "slide",         "string",       "text_box",   "text_msg",
-        "picture",        "decoration",    "graph",        "strip_chart"};
-    for (int i = 0; i < 14; ++i)
+        "picture",        "decoration",    "graph",        "strip_chart", "led"};
+    for (int i = 0; i < static_cast<int>(sizeof names / sizeof names[0]); ++i)
         if (name == QLatin1String(names[i])) return CTRL_COMMAND_BUTTON + i;
     return 0;
 }
@@ -899,6 +904,7 @@ int SetNumber(int panel, int control, double v) {
     case CTRL_RING:
     case CTRL_SLIDE:
         c->num = Clamp(*c, Coerce(c->type, v));
+        if (c->serialPorts) RefreshPorts(*c); // the port set may be one the list has not shown yet
         break;
     case CTRL_STRING:
     case CTRL_TEXT_MSG:

@@ -114,6 +114,8 @@ Control *FindControl(int panel, int control);
 QString FindDataFile(const QString &name);
 // Deletes panels discarded while one of their callbacks was running, once none is.
 void CollectDiscardedPanels();
+// True while a control or panel callback runs.
+bool CallbackRunning();
 
 // --- event delivery (ui_panels.cpp) -----------------------------------------------------------
 // Both look the panel and the control up again, so a caller never holds a pointer across a
@@ -135,6 +137,11 @@ std::unique_ptr<Control> CreateControl(Panel &panel, int id, const ControlDesc &
 // Places the control's widget and its label at the control's left/top/width/height.
 void PlaceControl(Control &c);
 QColor ToColor(int rgb);
+
+// --- lamps and tool tips (ui_led.cpp) -----------------------------------------------------------
+QWidget *CreateLed(Control &c, QWidget *parent);
+// Shows the lamp in its frame colour.
+void ShowLed(Control &c);
 
 // --- graphs (ui_graph.cpp) --------------------------------------------------------------------
 QWidget *CreateGraph(Control &c, QWidget *parent, const ControlDesc &desc);

@@ -860,3 +860,7 @@ bool PanelVisible(int panel) {
     Panel *p = FindPanel(panel);
     return p && p->widget && !p->widget->isHidden();
 }
+
+bool kvor_ui::CallbackRunning() {
+    return !g_busy.empty();
+}

@@ -46,7 +46,8 @@ enum {
     CTRL_PICTURE,
     CTRL_DECORATION,
     CTRL_GRAPH,
-    CTRL_STRIP_CHART
+    CTRL_STRIP_CHART,
+    CTRL_LED                // a round lamp: its colour is ATTR_FRAME_COLOR
 };
 
 // Value / data types (value type of a control, data type of plotted arrays and array files).
@@ -164,6 +165,9 @@ int NewCtrl(int panel, int kind, const char *label, int top, int left);
 int DisplayImageFile(int panel, int control, const char *file);
 int ReplaceTextBoxLine(int panel, int control, int line, const char *text); // Latin-1 text
 int GetTextBoxLine(int panel, int control, int line, char *text, size_t size);
+// The text shown when the pointer rests on a control (Latin-1; "" for none).
+int SetCtrlToolTip(int panel, int control, const char *text);
+int GetCtrlToolTip(int panel, int control, char *text, size_t size);
 
 // --- graphs ----------------------------------------------------------------------------------
 int PlotXY(int panel, int control, const void *x, const void *y, int count, int xType, int yType,

@@ -3,6 +3,7 @@
 
 #include <QtGlobal>
 #include <QDir>
+#include <QTemporaryDir>
 
 #include "K-VOR-RNZazorU30.h"
 #include "panel_reports.h"
@@ -17,6 +18,10 @@ int main(int argc, char **argv) {
                                        QFileDevice::ExeOwner);
         qputenv("XDG_RUNTIME_DIR", dir.toLocal8Bit());
     }
+    // The program keeps the port it used last in the user's settings: no test reads or changes
+    // the real ones. (Tests of the settings point these at a directory of their own.)
+    static QTemporaryDir config;
+    if (config.isValid()) qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
     ::testing::InitGoogleTest(&argc, argv);
     if (InitRunTime(argc, argv) == 0) return 2;
     RegisterCallbacks(kPanelFileCallbacks, kPanelFileCallbackCount);
