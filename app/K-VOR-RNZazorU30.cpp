@@ -1,6 +1,7 @@
 // The application shell: the entry point, the five panels, the program defaults, the panel
 // adjustments made once at start-up and the two panel callbacks.
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,10 +31,11 @@ struct PortMapping {
 struct CommandLine {
     std::vector<PortMapping> ports;
     bool simulate = false;
+    bool check = false;
     std::string eepromFile;
 };
 
-enum ParseResult { kParseRun, kParseHelp, kParseError };
+enum ParseResult { kParseRun, kParseHelp, kParseVersion, kParseError };
 
 void PrintUsage(std::FILE *out) {
     std::fprintf(out,
@@ -44,6 +46,8 @@ void PrintUsage(std::FILE *out) {
                  "                   (may be given more than once)\n"
                  "  --simulate       run a simulated sensor inside the program on serial port 1\n"
                  "  --eeprom FILE    with --simulate: keep the simulated sensor's EEPROM in FILE\n"
+                 "  --check          load the panels, say where the program's files were found, exit\n"
+                 "  --version        show the version and exit\n"
                  "  --help           show this help and exit\n",
                  kProgramName);
 }
@@ -97,8 +101,11 @@ ParseResult ParseCommandLine(int argc, char **argv, CommandLine *cl, std::string
         std::string value;
         bool hasValue = false;
         if (arg == "--help" || arg == "-h") return kParseHelp;
+        if (arg == "--version") return kParseVersion;
         if (arg == "--simulate") {
             cl->simulate = true;
+        } else if (arg == "--check") {
+            cl->check = true;
         } else if (MatchOption(arg, "--port", argc, argv, &i, &value, &hasValue)) {
             PortMapping mapping;
             if (!hasValue || !ParsePortMapping(value, &mapping)) {
@@ -154,6 +161,30 @@ bool LoadOnePanel(int parent, const char *panelFile, int resourceId, int *handle
                  LoadErrorText(*handle));
     *handle = 0;
     return false;
+}
+
+// Where the panel file and the logo bitmaps were found: the panels are loaded already.
+int CheckInstallation(const char *panelFile) {
+    bool ok = true;
+    std::vector<const char *> files{panelFile};
+    for (int variant = 0; variant <= 6; ++variant)
+        if (const char *bitmap = LogoBitmap(variant)) files.push_back(bitmap);
+    for (const char *name : files) {
+        char path[4096];
+        if (FindDataFilePath(name, path, sizeof path) == 0) {
+            std::printf("%s: %s\n", name, path);
+        } else {
+            std::printf("%s: not found\n", name);
+            ok = false;
+        }
+    }
+    DiscardLoadedPanels();
+    return ok ? 0 : -1;
+}
+
+// A graph saved from its context menu, or not: the operator reads it in the status line.
+void ShowExportReport(const char *text) {
+    SetCtrlVal(pHandle, PANEL_STATUS, text);
 }
 
 } // namespace
@@ -297,6 +328,9 @@ int KvorMain(int argc, char **argv) {
     case kParseHelp:
         PrintUsage(stdout);
         return 0;
+    case kParseVersion:
+        std::printf("%s 3.0b\n", kProgramName);
+        return 0;
     case kParseError:
         std::fprintf(stderr, "%s: %s\n", kProgramName, error.c_str());
         PrintUsage(stderr);
@@ -314,6 +348,8 @@ int KvorMain(int argc, char **argv) {
         }
     }
 
+    // The check shows no window, so it needs no display.
+    if (cl.check) setenv("QT_QPA_PLATFORM", "offscreen", 0);
     // 1.
     if (InitRunTime(argc, argv) == 0) {
         std::fprintf(stderr, "%s: cannot initialise the user interface\n", kProgramName);
@@ -342,6 +378,16 @@ int KvorMain(int argc, char **argv) {
         if (simulator) SetComPortDevice(1, port1Device);
         return -1;
     }
+
+    if (cl.check) {
+        const int result = CheckInstallation(kPanelFile);
+        if (simulator) {
+            simulator->stop();
+            SetComPortDevice(1, port1Device);
+        }
+        return result;
+    }
+    SetExportReport(ShowExportReport);
 
     // 6.
     GetProjectDir(&proj_dir);
