@@ -4,7 +4,10 @@
 #include <QGuiApplication>
 #include <QResizeEvent>
 #include <QScreen>
+#include <QPointer>
 #include <QScrollArea>
+#include <QScrollBar>
+#include <QTimer>
 #include <QStyle>
 #include <QVBoxLayout>
 
@@ -49,6 +52,26 @@ class Canvas : public QWidget {
   private:
     int handle_;
     std::uint64_t serial_;
+};
+
+// A window too short for its panel first shows the panel's lower part: the status line and the
+// measurement buttons matter more than the top of the logo strip.
+class FirstShow : public QObject {
+  public:
+    explicit FirstShow(QScrollArea *scroll) : QObject(scroll), scroll_(scroll) {}
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        if (event->type() == QEvent::Show) {
+            watched->removeEventFilter(this);
+            QPointer<QScrollArea> scroll = scroll_;
+            QTimer::singleShot(0, scroll_, [scroll] {
+                if (scroll) scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
+            });
+        }
+        return false;
+    }
+
+  private:
+    QScrollArea *scroll_;
 };
 
 } // namespace
@@ -109,6 +132,7 @@ QWidget *BuildResizableWindow(QWidget *window, Panel &panel, int width, int heig
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(scroll);
+    window->installEventFilter(new FirstShow(scroll));
     window->setMinimumSize(std::min(width, kMinWindowWidth), std::min(height, kMinWindowHeight));
     panel.canvas = canvas;
     panel.baseWidth = width;

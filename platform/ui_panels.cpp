@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFrame>
+#include <QIcon>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -460,6 +461,9 @@ int InitRunTime(int argc, char **argv) {
     g_previousHandler = qInstallMessageHandler(MessageFilter);
     g_app = new QApplication(count, argp.data());
     QApplication::setApplicationName(QStringLiteral("kvor-zodid"));
+    // The installed icon and desktop entry name the windows in task bars and window lists.
+    QGuiApplication::setDesktopFileName(QStringLiteral("example.arvensa.kvorzodid"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("kvor-zodid")));
     QApplication::setQuitOnLastWindowClosed(false);
     if (QStyle *fusion = QStyleFactory::create(QStringLiteral("Fusion"))) {
         QApplication::setStyle(fusion);

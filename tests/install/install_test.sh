@@ -71,8 +71,11 @@ if command -v cpack >/dev/null && command -v dpkg-shlibdeps >/dev/null; then
     for lib in libqt6widgets6 libqt6serialport6 libqcustomplot2.1-qt6 libqt6svg6 libc6; do
       grep -q "$lib" <<<"$depends" || fail "the package does not depend on $lib"
     done
-    dpkg-deb -c "$deb" | grep -q "usr/share/kvor-zodid/K-VOR-RNZazorU30.uir" || fail "the package lacks the panel file"
-    dpkg-deb -c "$deb" | grep -q "usr/bin/kvor-zodid" || fail "the package lacks the program"
+    contents=$(dpkg-deb -c "$deb")
+    for f in usr/bin/kvor-zodid usr/share/kvor-zodid/K-VOR-RNZazorU30.uir usr/share/applications/$id.desktop \
+             usr/share/icons/hicolor/48x48/apps/kvor-zodid.png usr/share/man/man1/kvor-zodid.1; do
+      grep -q "\./$f\$" <<<"$contents" || fail "the package lacks $f"
+    done
   else
     cat "$work/cpack.log"
     fail "cpack -G DEB"
