@@ -53,10 +53,11 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://arvensa.example/kvor-zodid/")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Operator and set-up program of the K-VOR-RN laser light-band sensor
- Talks to one sensor over RS-232: identifies it, reads, edits and writes its parameter sets,
- shows it measuring live and its raw CCD video line, teaches a setpoint. A simulated sensor is
- built in.")
+# CPack puts the summary above this and indents it.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Talks to one sensor over RS-232: identifies it, reads, edits and writes its \
+parameter sets, shows it measuring live and its raw CCD video line, and teaches a setpoint. A simulated sensor \
+is built in.")
+set(CPACK_STRIP_FILES ON)
 set(CPACK_GENERATOR DEB)
 include(CPack)
 

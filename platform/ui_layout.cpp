@@ -54,14 +54,14 @@ class Canvas : public QWidget {
     std::uint64_t serial_;
 };
 
-// A window too short for its panel first shows the panel's lower part: the status line and the
-// measurement buttons matter more than the top of the logo strip.
-class FirstShow : public QObject {
+// A window too short for its panel shows the panel's lower part when the program shows it: the
+// status line and the measurement buttons matter more than the top of the logo strip. (A window
+// the operator restores keeps where it was scrolled to.)
+class ShowLowerPart : public QObject {
   public:
-    explicit FirstShow(QScrollArea *scroll) : QObject(scroll), scroll_(scroll) {}
-    bool eventFilter(QObject *watched, QEvent *event) override {
-        if (event->type() == QEvent::Show) {
-            watched->removeEventFilter(this);
+    explicit ShowLowerPart(QScrollArea *scroll) : QObject(scroll), scroll_(scroll) {}
+    bool eventFilter(QObject *, QEvent *event) override {
+        if (event->type() == QEvent::Show && !event->spontaneous()) {
             QPointer<QScrollArea> scroll = scroll_;
             QTimer::singleShot(0, scroll_, [scroll] {
                 if (scroll) scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
@@ -132,7 +132,7 @@ QWidget *BuildResizableWindow(QWidget *window, Panel &panel, int width, int heig
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(scroll);
-    window->installEventFilter(new FirstShow(scroll));
+    window->installEventFilter(new ShowLowerPart(scroll));
     window->setMinimumSize(std::min(width, kMinWindowWidth), std::min(height, kMinWindowHeight));
     panel.canvas = canvas;
     panel.baseWidth = width;

@@ -9,6 +9,7 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QWidget>
 
 #include <map>
@@ -197,6 +198,19 @@ TEST_F(MainWindow, OnSmallScreensTheWindowFitsAndEveryControlCanBeReached) {
     // Where the screen has room, the window keeps the panel file's size.
     ASSERT_EQ(FitPanelToScreenArea(main, 0, 0, 1920, 1040), 0);
     EXPECT_EQ(Window()->size(), QSize(1180, 750));
+}
+
+// On a screen too short for it, the window shows the panel's lower part when it is shown: the
+// status line and the measurement buttons.
+TEST_F(MainWindow, AShortWindowShowsThePanelsLowerPart) {
+    ASSERT_EQ(FitPanelToScreenArea(main, 0, 0, 1366, 728), 0);
+    HidePanel(main);
+    DisplayPanel(main);
+    QScrollBar *bar = Scroll()->verticalScrollBar();
+    ASSERT_TRUE(PollUntil([&] { return bar->maximum() > 0 && bar->value() == bar->maximum(); }, 2.0));
+    QWidget *status = Widget(Index("STATUS"));
+    const QRect shown(status->mapTo(Scroll()->viewport(), QPoint(0, 0)), status->size());
+    EXPECT_TRUE(Scroll()->viewport()->rect().contains(QRect(shown.topLeft(), QSize(10, shown.height()))));
 }
 
 // The layout keys of the panel file: what they accept and what makes the file malformed.
