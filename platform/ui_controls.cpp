@@ -669,7 +669,8 @@ std::unique_ptr<Control> CreateControl(Panel &panel, int id, const ControlDesc &
 
     QWidget *w = MakeWidget(*c, panel, desc);
     c->widget = w;
-    if (HasCaption(c->kind) && !desc.label.isEmpty()) c->caption = MakeCaption(*c, PanelCanvas(panel), desc.label);
+    if (HasCaption(c->kind) && !desc.label.isEmpty())
+        c->caption = MakeCaption(*c, PanelCanvas(panel), desc.label);
     // The stored value starts inside the range and in the control's type.
     const double start =
         desc.hasValue ? desc.value : (c->kind == CTRL_NUMERIC || c->kind == CTRL_SLIDE ? c->min : 0.0);

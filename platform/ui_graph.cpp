@@ -871,7 +871,8 @@ bool StripCsv(const StripState &s, const QStringList &columns, QByteArray *out, 
     for (int i = 0; i < rows; ++i) {
         out->append(QByteArray::number(i + 1));
         for (int t = 0; t < s.traces; ++t)
-            out->append(',').append(CsvNumber(s.ring[static_cast<size_t>(t * s.pps + (s.head + skip + i) % s.pps)]));
+            out->append(',').append(
+                CsvNumber(s.ring[static_cast<size_t>(t * s.pps + (s.head + skip + i) % s.pps)]));
         out->append('\n');
     }
     return true;
@@ -903,9 +904,9 @@ bool WritePicture(Control &c, Plot *plot, int format, QIODevice *file, QString *
         QPdfWriter pdf(file);
         pdf.setCreator(QStringLiteral("kvor-zodid"));
         pdf.setResolution(96);
-        pdf.setPageLayout(QPageLayout(QPageSize(QSizeF(size) * 0.75, QPageSize::Point, QString(),
-                                                QPageSize::ExactMatch),
-                                      QPageLayout::Portrait, QMarginsF(0, 0, 0, 0)));
+        pdf.setPageLayout(
+            QPageLayout(QPageSize(QSizeF(size) * 0.75, QPageSize::Point, QString(), QPageSize::ExactMatch),
+                        QPageLayout::Portrait, QMarginsF(0, 0, 0, 0)));
         if (painter.begin(&pdf)) {
             painter.setMode(QCPPainter::pmVectorized);
             painter.setWindow(QRect(QPoint(0, 0), size));
@@ -926,8 +927,9 @@ bool WritePicture(Control &c, Plot *plot, int format, QIODevice *file, QString *
         }
     }
     plot->Request(); // the layout was laid out for the picture; the screen gets its own again
-    if (!ok && error->isEmpty()) *error = file->errorString().isEmpty() ? QStringLiteral("cannot draw the picture")
-                                                                        : file->errorString();
+    if (!ok && error->isEmpty())
+        *error =
+            file->errorString().isEmpty() ? QStringLiteral("cannot draw the picture") : file->errorString();
     return ok;
 }
 
@@ -976,8 +978,8 @@ int Export(int panel, int control, int format) {
     const std::string filter = std::string("*.") + Suffix(format);
     const char *title = format == EXPORT_CSV ? "Save data" : "Save picture";
     std::string chosen;
-    const int answer = FileSelectPopup("", defaultName.c_str(), filter.c_str(), title, VAL_SAVE_BUTTON, 0, 1, 1,
-                                       1, &chosen);
+    const int answer =
+        FileSelectPopup("", defaultName.c_str(), filter.c_str(), title, VAL_SAVE_BUTTON, 0, 1, 1, 1, &chosen);
     if (answer <= 0 || chosen.empty()) return 0;
     // The dialog ran an event loop: look the control up again.
     c = FindControl(panel, control);
@@ -988,7 +990,8 @@ int Export(int panel, int control, int format) {
     QByteArray csv;
     bool ok = true;
     if (format == EXPORT_CSV)
-        ok = c->graph ? GraphCsv(*c->graph, c->csvColumns, &csv, &error) : StripCsv(*c->strip, c->csvColumns, &csv, &error);
+        ok = c->graph ? GraphCsv(*c->graph, c->csvColumns, &csv, &error)
+                      : StripCsv(*c->strip, c->csvColumns, &csv, &error);
     if (ok) {
         // Written whole or not at all: an old file of that name stays until the new one is done.
         QSaveFile file(path);
@@ -1016,10 +1019,13 @@ struct MenuEntry {
 std::vector<MenuEntry> MenuEntries(const Control &c) {
     std::vector<MenuEntry> entries;
     for (int format : {EXPORT_PNG, EXPORT_PDF, EXPORT_SVG})
-        entries.push_back({QStringLiteral("Save picture as %1...").arg(QString::fromLatin1(Suffix(format)).toUpper()), format});
+        entries.push_back(
+            {QStringLiteral("Save picture as %1...").arg(QString::fromLatin1(Suffix(format)).toUpper()),
+             format});
     if (CanExport(c, EXPORT_CSV))
-        entries.push_back({c.strip ? QStringLiteral("Save history as CSV...") : QStringLiteral("Save line as CSV..."),
-                           EXPORT_CSV});
+        entries.push_back(
+            {c.strip ? QStringLiteral("Save history as CSV...") : QStringLiteral("Save line as CSV..."),
+             EXPORT_CSV});
     const Plot *plot = c.graph ? c.graph->plot : nullptr;
     if (plot && plot->zoomable) entries.push_back({QStringLiteral("Reset zoom"), 0});
     return entries;

@@ -49,9 +49,9 @@ struct ControlDesc {
     int cursors = 0;
     int pointsPerScreen = 100;
     int traces = 1;
-    int anchors = 0;         // ANCHOR_* bits; 0: left and top
-    bool zoom = false;       // a graph the operator can zoom and pan
-    QStringList csvColumns;  // a graph's or strip chart's data export: the column names
+    int anchors = 0;        // ANCHOR_* bits; 0: left and top
+    bool zoom = false;      // a graph the operator can zoom and pan
+    QStringList csvColumns; // a graph's or strip chart's data export: the column names
 };
 
 // How a control follows a resizable panel's growth: anchored to the left only it keeps its

@@ -2,13 +2,13 @@
 // with its window, and each control follows the growth as its anchors say. A window smaller than
 // the panel file's size scrolls, so every control can still be reached.
 #include <QGuiApplication>
+#include <QPointer>
 #include <QResizeEvent>
 #include <QScreen>
-#include <QPointer>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QTimer>
 #include <QStyle>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>

@@ -54,7 +54,8 @@ class ExportZoomTest : public SensorTest {
 };
 
 TEST_F(ExportZoomTest, VideoLineCsvHoldsThePixelTheValueAndTheThreshold) {
-    schedule.when([&] { return GetGraphItems(pHandle, PANEL_VIDEOGRAPH).size() == 2; }, [] { stop_flag = 1; });
+    schedule.when([&] { return GetGraphItems(pHandle, PANEL_VIDEOGRAPH).size() == 2; },
+                  [] { stop_flag = 1; });
     schedule.safetyStop(20.0);
     PushVIDEO();
     ASSERT_FALSE(schedule.safetyFired());
@@ -109,8 +110,8 @@ TEST_F(ExportZoomTest, ZoomHoldsWhileVideoRunsAndTheResetShowsTheProgramsRange) 
     EXPECT_EQ(plot->xAxis->range(), zoomed);
 
     const QPoint centre = plot->axisRect()->rect().center();
-    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
-                              QEvent::MouseButtonRelease}) {
+    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease,
+                              QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease}) {
         const bool down = type != QEvent::MouseButtonRelease;
         QMouseEvent e(type, QPointF(centre), QPointF(plot->mapToGlobal(centre)), Qt::LeftButton,
                       down ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);

@@ -11,8 +11,8 @@
 
 #include <cstdint>
 
-#include "testhooks.h"
 #include "platform_test_util.h"
+#include "testhooks.h"
 #include "userint.h"
 #include "utility.h"
 
@@ -73,8 +73,8 @@ class Export : public ::testing::Test {
         const std::uint16_t video[4] = {10, 20, 1023, 0};
         const std::uint16_t threshold[4] = {512, 512, 512, 512};
         PlotRectangle(h, VIDEO, 100.0, 0.0, 200.0, 50.0, VAL_GREEN, VAL_GREEN); // not a line
-        PlotXY(h, VIDEO, x, video, 4, VAL_DOUBLE, VAL_UNSIGNED_SHORT_INTEGER, VAL_CONNECTED_POINTS, VAL_NO_POINT,
-               VAL_SOLID, 1, VAL_RED);
+        PlotXY(h, VIDEO, x, video, 4, VAL_DOUBLE, VAL_UNSIGNED_SHORT_INTEGER, VAL_CONNECTED_POINTS,
+               VAL_NO_POINT, VAL_SOLID, 1, VAL_RED);
         PlotXY(h, VIDEO, x, threshold, 4, VAL_DOUBLE, VAL_UNSIGNED_SHORT_INTEGER, VAL_CONNECTED_POINTS,
                VAL_NO_POINT, VAL_SOLID, 1, VAL_DK_GREEN);
     }
@@ -155,7 +155,8 @@ TEST_F(Export, StripChartHistoryAsCsv) {
         PlotStripChart(h, STRIP, sample, 2, 0, 0, VAL_DOUBLE);
     }
     ASSERT_EQ(Save(STRIP, EXPORT_CSV, path), 1);
-    EXPECT_EQ(Read(path), QByteArray("sample,upper,lower\n1,12,-12\n2,13,-13\n3,14,-14\n4,15,-15\n5,16,-16\n"));
+    EXPECT_EQ(Read(path),
+              QByteArray("sample,upper,lower\n1,12,-12\n2,13,-13\n3,14,-14\n4,15,-15\n5,16,-16\n"));
 }
 
 TEST_F(Export, CancelWritesNothingAndFailuresSaySoAndKeepTheOldFile) {

@@ -14,8 +14,8 @@
 
 #include <map>
 
-#include "testhooks.h"
 #include "platform_test_util.h"
+#include "testhooks.h"
 #include "userint.h"
 
 namespace {
@@ -43,8 +43,8 @@ class MainWindow : public ::testing::Test {
                 if (c.contains("callback")) c["callback"] = "T_Record";
                 if (p.value("name") == "PANEL")
                     file.push_back({c.value("name").toString(), c.value("kind").toString(),
-                                    QRect(c.value("left").toInt(), c.value("top").toInt(), c.value("width").toInt(),
-                                          c.value("height").toInt())});
+                                    QRect(c.value("left").toInt(), c.value("top").toInt(),
+                                          c.value("width").toInt(), c.value("height").toInt())});
                 controls[k] = c;
             }
             p["controls"] = controls;
@@ -86,7 +86,9 @@ class MainWindow : public ::testing::Test {
     int main = 0, page = 0;
 };
 
-bool InColumn(const QRect &r) { return r.right() < 400; }
+bool InColumn(const QRect &r) {
+    return r.right() < 400;
+}
 
 TEST_F(MainWindow, IsResizableAndStartsAtThePanelFilesSizeWhenTheScreenHasRoom) {
     EXPECT_NE(Window()->minimumSize(), Window()->maximumSize());
@@ -115,11 +117,13 @@ TEST_F(MainWindow, GraphsGrowAndTheControlColumnKeepsItsSize) {
         EXPECT_EQ(Geometry("STATUS"), QRect(8, 716 + gy, 1164 + gx, 26));
         EXPECT_EQ(Geometry("LOGOFRAME").width(), canvas.width());
         for (const char *right : {"NEDITEdgeRight", "ZOOM"})
-            EXPECT_EQ(canvas.width() - Geometry(right).right(), 1180 - file[Index(right)].rect.right()) << right;
+            EXPECT_EQ(canvas.width() - Geometry(right).right(), 1180 - file[Index(right)].rect.right())
+                << right;
 
         for (size_t i = 0; i < file.size(); ++i)
             if (InColumn(file[i].rect)) {
-                EXPECT_EQ(Widget(static_cast<int>(i))->geometry(), file[i].rect) << file[i].name.toStdString();
+                EXPECT_EQ(Widget(static_cast<int>(i))->geometry(), file[i].rect)
+                    << file[i].name.toStdString();
             }
         EXPECT_EQ(static_cast<QWidget *>(PanelWidget(page))->geometry(), QRect(8, 105, 380, 300));
 
@@ -127,7 +131,8 @@ TEST_F(MainWindow, GraphsGrowAndTheControlColumnKeepsItsSize) {
         // hold controls by design, and the history and the video graph share one place.
         std::vector<std::pair<QString, QRect>> boxes;
         for (size_t i = 0; i < file.size(); ++i) {
-            if (file[i].kind == "decoration" || file[i].kind == "picture" || file[i].name == "STRIPCHART") continue;
+            if (file[i].kind == "decoration" || file[i].kind == "picture" || file[i].name == "STRIPCHART")
+                continue;
             QWidget *w = Widget(static_cast<int>(i));
             boxes.push_back({file[i].name, w->geometry()});
             for (QLabel *l : Canvas()->findChildren<QLabel *>(QString(), Qt::FindDirectChildrenOnly))
@@ -137,7 +142,8 @@ TEST_F(MainWindow, GraphsGrowAndTheControlColumnKeepsItsSize) {
         }
         boxes.push_back({"page", QRect(8, 105, 380, 300)});
         for (size_t a = 0; a < boxes.size(); ++a) {
-            EXPECT_TRUE(QRect(QPoint(0, 0), canvas).contains(boxes[a].second)) << boxes[a].first.toStdString();
+            EXPECT_TRUE(QRect(QPoint(0, 0), canvas).contains(boxes[a].second))
+                << boxes[a].first.toStdString();
             for (size_t b = a + 1; b < boxes.size(); ++b)
                 EXPECT_FALSE(boxes[a].second.intersects(boxes[b].second))
                     << boxes[a].first.toStdString() << " overlaps " << boxes[b].first.toStdString();
@@ -223,7 +229,8 @@ TEST(PanelFileLayoutKeys, AreCheckedWhenThePanelLoads) {
     };
     const Case cases[] = {
         {R"({"name": "G", "kind": "graph", "anchor": "left right top bottom", "zoom": true,
-             "csv_columns": ["x", "y"]})", "", true},
+             "csv_columns": ["x", "y"]})",
+         "", true},
         {R"({"name": "B", "kind": "command_button", "anchor": "right"})", R"("resizable": true,)", true},
         {R"({"name": "B", "kind": "command_button", "anchor": "middle"})", "", false},
         {R"({"name": "B", "kind": "command_button", "anchor": 3})", "", false},
@@ -237,8 +244,9 @@ TEST(PanelFileLayoutKeys, AreCheckedWhenThePanelLoads) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.control);
-        PanelFile f(std::string(R"({"panels": [{"resource_id": 1, "name": "X", "width": 300, "height": 200, )") +
-                    c.panelExtra + R"( "controls": [)" + c.control + "]}]}");
+        PanelFile f(
+            std::string(R"({"panels": [{"resource_id": 1, "name": "X", "width": 300, "height": 200, )") +
+            c.panelExtra + R"( "controls": [)" + c.control + "]}]}");
         const int h = LoadPanel(0, f.path().c_str(), 1);
         if (c.loads) {
             EXPECT_GT(h, 0);
