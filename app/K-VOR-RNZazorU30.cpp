@@ -1,6 +1,7 @@
 // The application shell: the entry point, the five panels, the program defaults, the panel
 // adjustments made once at start-up and the two panel callbacks.
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,12 +35,13 @@ struct PortMapping {
 struct CommandLine {
     std::vector<PortMapping> ports;
     bool simulate = false;
+    bool check = false;
     std::string eepromFile;
     int com = 0; // --com N (0: not given)
     bool noSettings = false;
 };
 
-enum ParseResult { kParseRun, kParseHelp, kParseError };
+enum ParseResult { kParseRun, kParseHelp, kParseVersion, kParseError };
 
 void PrintUsage(std::FILE *out) {
     std::fprintf(out,
@@ -52,6 +54,8 @@ void PrintUsage(std::FILE *out) {
                  "  --simulate       run a simulated sensor inside the program on serial port 1\n"
                  "  --eeprom FILE    with --simulate: keep the simulated sensor's EEPROM in FILE\n"
                  "  --no-settings    neither read nor write the settings file\n"
+                 "  --check          load the panels, say where the program's files were found, exit\n"
+                 "  --version        show the version and exit\n"
                  "  --help           show this help and exit\n"
                  "\n"
                  "The port chosen last (in the drop-down or with --com) and its device are kept in\n"
@@ -110,6 +114,7 @@ ParseResult ParseCommandLine(int argc, char **argv, CommandLine *cl, std::string
         std::string value;
         bool hasValue = false;
         if (arg == "--help" || arg == "-h") return kParseHelp;
+        if (arg == "--version") return kParseVersion;
         if (arg == "--simulate") {
             cl->simulate = true;
         } else if (arg == "--no-settings") {
@@ -120,6 +125,8 @@ ParseResult ParseCommandLine(int argc, char **argv, CommandLine *cl, std::string
                     "--com needs a port number from 1 to " + std::to_string(MaxComPort()) + ", e.g. --com 17";
                 return kParseError;
             }
+        } else if (arg == "--check") {
+            cl->check = true;
         } else if (MatchOption(arg, "--port", argc, argv, &i, &value, &hasValue)) {
             PortMapping mapping;
             if (!hasValue || !ParsePortMapping(value, &mapping)) {
@@ -175,6 +182,30 @@ bool LoadOnePanel(int parent, const char *panelFile, int resourceId, int *handle
                  LoadErrorText(*handle));
     *handle = 0;
     return false;
+}
+
+// Where the panel file and the logo bitmaps were found: the panels are loaded already.
+int CheckInstallation(const char *panelFile) {
+    bool ok = true;
+    std::vector<const char *> files{panelFile};
+    for (int variant = 0; variant <= 6; ++variant)
+        if (const char *bitmap = LogoBitmap(variant)) files.push_back(bitmap);
+    for (const char *name : files) {
+        char path[4096];
+        if (FindDataFilePath(name, path, sizeof path) == 0) {
+            std::printf("%s: %s\n", name, path);
+        } else {
+            std::printf("%s: not found\n", name);
+            ok = false;
+        }
+    }
+    DiscardLoadedPanels();
+    return ok ? 0 : -1;
+}
+
+// A graph saved from its context menu, or not: the operator reads it in the status line.
+void ShowExportReport(const char *text) {
+    SetCtrlVal(pHandle, PANEL_STATUS, text);
 }
 
 } // namespace
@@ -393,6 +424,9 @@ int KvorMain(int argc, char **argv) {
     case kParseHelp:
         PrintUsage(stdout);
         return 0;
+    case kParseVersion:
+        std::printf("%s 3.0b\n", kProgramName);
+        return 0;
     case kParseError:
         std::fprintf(stderr, "%s: %s\n", kProgramName, error.c_str());
         PrintUsage(stderr);
@@ -402,6 +436,8 @@ int KvorMain(int argc, char **argv) {
     }
     if (!MapPorts(cl)) return -1;
 
+    // The check shows no window, so it needs no display.
+    if (cl.check) setenv("QT_QPA_PLATFORM", "offscreen", 0);
     if (InitRunTime(argc, argv) == 0) return -1; // it said why, in one line on standard error
     RegisterCallbacks(kPanelFileCallbacks, kPanelFileCallbackCount);
     ConnectLinkToPanels();
@@ -413,6 +449,16 @@ int KvorMain(int argc, char **argv) {
         if (simulator) SetComPortDevice(1, port1Device);
         return -1;
     }
+
+    if (cl.check) {
+        const int result = CheckInstallation(kPanelFile);
+        if (simulator) {
+            simulator->stop();
+            SetComPortDevice(1, port1Device);
+        }
+        return result;
+    }
+    SetExportReport(ShowExportReport);
 
     RunProgram(cl);
     // CC_PANEL has closed the port already; closing again is harmless.

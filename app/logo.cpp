@@ -76,6 +76,11 @@ void ShowInfoText(int backgroundColor, int textColor, const char *text, int left
     SetCtrlVal(pHandle, ctrl, text);
 }
 
+const char *LogoBitmap(int variant) {
+    if (variant < 0 || variant > 6) return nullptr;
+    return kVariants[variant].bitmap;
+}
+
 void ShowLogo(int variant) {
     if (variant < 0 || variant > 6 || variant == 5) return;
     const LogoVariant &v = kVariants[variant];

@@ -39,6 +39,14 @@ std::vector<double> GetStripChartTrace(int panel, int control, int trace);
 int GetTraceColor(int panel, int control, int trace);
 // Counters: how often a graph or strip chart was repainted (for benchmarks).
 long GraphRepaintCount(int panel, int control);
+// What a graph's context menu offers, in order.
+std::vector<std::string> GraphMenuEntries(int panel, int control);
+// The operator chooses a save entry of a graph's context menu: the file dialog (preset it with
+// PresetFileSelectAnswer) and the file. 1 saved, 0 cancelled, negative when nothing was written.
+enum { EXPORT_PNG = 1, EXPORT_PDF = 2, EXPORT_SVG = 3, EXPORT_CSV = 4 };
+int UserExportGraph(int panel, int control, int format);
+// True while the operator's zoom or pan holds a graph's axes.
+bool GraphZoomed(int panel, int control);
 
 // --- serial ports ------------------------------------------------------------------------------
 // The program's own turnaround on a port: for each write that followed received bytes, the
@@ -70,3 +78,9 @@ void *PanelWidget(int panel);
 void *CtrlWidget(int panel, int control);
 // True while the panel's window is shown.
 bool PanelVisible(int panel);
+// The widget that holds a panel's controls (for a resizable panel, the one inside its scroll
+// area; otherwise the panel's own widget).
+void *PanelCanvasWidget(int panel);
+// Sizes a resizable panel's window for a screen whose free area is the given rectangle, as the
+// program does for the real screen at start-up.
+int FitPanelToScreenArea(int panel, int left, int top, int width, int height);

@@ -474,7 +474,7 @@ QLabel *MakeCaption(const Control &c, QWidget *parent, const QString &text) {
 }
 
 QWidget *MakeWidget(Control &c, Panel &panel, const ControlDesc &desc) {
-    QWidget *parent = panel.widget;
+    QWidget *parent = PanelCanvas(panel);
     const int h = panel.handle;
     const std::uint64_t serial = panel.serial;
     const int id = c.id;
@@ -804,21 +804,22 @@ QColor ToColor(int rgb) {
 
 void PlaceControl(Control &c) {
     if (!c.widget) return;
+    const QRect r = LaidOutRect(c); // the panel file's place, moved as the panel grew
     if (c.kind == CTRL_TEXT_MSG && c.width == 0) {
-        c.widget->move(c.left, c.top);
+        c.widget->move(r.topLeft());
         c.widget->adjustSize();
     } else if (c.kind == CTRL_PICTURE && c.width == 0) {
-        c.widget->move(c.left, c.top);
+        c.widget->move(r.topLeft());
     } else {
-        c.widget->setGeometry(c.left, c.top, c.width, c.height);
+        c.widget->setGeometry(r);
     }
     if (c.kind == CTRL_SLIDE) LayoutSlide(c);
     if (c.caption) {
-        const int w = std::max(c.caption->sizeHint().width(), c.kind == CTRL_DECORATION ? 0 : c.width);
+        const int w = std::max(c.caption->sizeHint().width(), c.kind == CTRL_DECORATION ? 0 : r.width());
         if (c.kind == CTRL_DECORATION)
-            c.caption->setGeometry(c.left + 10, c.top - kCaptionHeight / 2, w, kCaptionHeight);
+            c.caption->setGeometry(r.left() + 10, r.top() - kCaptionHeight / 2, w, kCaptionHeight);
         else
-            c.caption->setGeometry(c.left, c.top - kCaptionHeight - 1, w, kCaptionHeight);
+            c.caption->setGeometry(r.left(), r.top() - kCaptionHeight - 1, w, kCaptionHeight);
     }
 }
 
@@ -858,7 +859,8 @@ std::unique_ptr<Control> CreateControl(Panel &panel, int id, const ControlDesc &
 
     QWidget *w = MakeWidget(*c, panel, desc);
     c->widget = w;
-    if (HasCaption(c->kind) && !desc.label.isEmpty()) c->caption = MakeCaption(*c, panel.widget, desc.label);
+    if (HasCaption(c->kind) && !desc.label.isEmpty())
+        c->caption = MakeCaption(*c, PanelCanvas(panel), desc.label);
     // The stored value starts inside the range and in the control's type.
     const double start =
         desc.hasValue ? desc.value : (c->kind == CTRL_NUMERIC || c->kind == CTRL_SLIDE ? c->min : 0.0);

@@ -8,18 +8,28 @@
 // answers only change the data that the next frame shows.
 #include <qcustomplot.h>
 
+#include <QContextMenuEvent>
 #include <QElapsedTimer>
+#include <QMenu>
+#include <QPageLayout>
+#include <QPdfWriter>
+#include <QSaveFile>
 #include <QScreen>
+#include <QSvgGenerator>
 #include <QTimer>
 
 #include <cmath>
+#include <cstdio>
 
 #include "testhooks.h"
 #include "ui_internal.h"
+#include "utility.h"
 
 using namespace kvor_ui;
 
 namespace {
+
+void ShowContextMenu(QWidget *plot, const QPoint &globalPos);
 
 const int kCursorColors[3] = {0x0000C0, 0xFF8C00, 0x9400D3};
 const int kTraceColors[8] = {0x008000, 0x008000, 0x000000, 0xFF0000, 0xC00000, 0x800000, 0x0000FF, 0x808080};
@@ -70,11 +80,51 @@ class Plot : public QCustomPlot {
             return nullptr;
         }
     }
+    // The axis ranges as the operator's zoom leaves them, or as the program last asked.
+    void ApplyAutoscale() {
+        if (zoomed) return; // the operator's view stays until the zoom is reset
+        for (int a = 0; a < 3; ++a)
+            if (modes[a] == VAL_AUTOSCALE && !(a == VAL_XAXIS && scrolling))
+                if (QCPAxis *axis = Axis(a)) axis->rescale(true);
+    }
+    // Back to what the program asked for, after the operator zoomed or panned.
+    void ResetZoom() {
+        zoomed = false;
+        for (int a = 0; a < 3; ++a)
+            if (modes[a] == VAL_MANUAL)
+                if (QCPAxis *axis = Axis(a)) axis->setRange(asked[a]);
+        Request();
+    }
     long repaints = 0;
     int modes[3] = {VAL_MANUAL, VAL_MANUAL, VAL_MANUAL};
+    QCPRange asked[3];      // the manual range the program last set on each axis
     bool scrolling = false; // a strip chart moves its x axis itself
+    bool zoomable = false;  // the operator may zoom with the wheel and pan by dragging
+    bool zoomed = false;    // ... and has done so since the last reset
 
   protected:
+    void wheelEvent(QWheelEvent *event) override {
+        if (!zoomable) {
+            event->ignore(); // on to a scroll area around the panel
+            return;
+        }
+        const QCPRange x = xAxis->range(), y = yAxis->range();
+        QCustomPlot::wheelEvent(event);
+        if (xAxis->range() != x || yAxis->range() != y) zoomed = true;
+    }
+    void mouseMoveEvent(QMouseEvent *event) override {
+        const QCPRange x = xAxis->range(), y = yAxis->range();
+        QCustomPlot::mouseMoveEvent(event);
+        if (zoomable && (xAxis->range() != x || yAxis->range() != y)) zoomed = true;
+    }
+    void mouseDoubleClickEvent(QMouseEvent *event) override {
+        QCustomPlot::mouseDoubleClickEvent(event);
+        if (zoomable && event->button() == Qt::LeftButton) ResetZoom();
+    }
+    void contextMenuEvent(QContextMenuEvent *event) override {
+        ShowContextMenu(this, event->globalPos());
+        event->accept();
+    }
     void paintEvent(QPaintEvent *) override {
         QCPPainter painter(this);
         if (!painter.isActive()) return;
@@ -104,11 +154,6 @@ class Plot : public QCustomPlot {
         }
         return static_cast<qint64>(1e9 / rate);
     }
-    void ApplyAutoscale() {
-        for (int a = 0; a < 3; ++a)
-            if (modes[a] == VAL_AUTOSCALE && !(a == VAL_XAXIS && scrolling))
-                if (QCPAxis *axis = Axis(a)) axis->rescale(true);
-    }
     bool stale = false;
     QColor backgroundColor{Qt::white};
     QElapsedTimer lastDrawn; // started when the plot was last drawn
@@ -131,6 +176,9 @@ void StylePlot(Plot *plot, const ControlDesc &desc) {
     }
     plot->xAxis->setRange(desc.xMin, desc.xMax);
     plot->yAxis->setRange(desc.yMin, desc.yMax);
+    plot->asked[VAL_XAXIS] = plot->xAxis->range();
+    plot->asked[VAL_LEFT_YAXIS] = plot->yAxis->range();
+    plot->asked[VAL_RIGHT_YAXIS] = plot->yAxis2->range();
     plot->axisRect()->setMinimumMargins(QMargins(4, 4, 8, 4));
 }
 
@@ -255,6 +303,7 @@ struct StripState {
     int head = 0;             // slot of the oldest sample held
     int count = 0;            // samples held per trace
     long long total = 0;      // samples appended since the chart was last cleared
+    int lastBatch = 0;        // samples the last PlotStripChart call held (at most pps)
     std::vector<int> colors;
     std::vector<QCPGraph *> graphs;
     std::vector<double> sample; // one sample of every trace, reused
@@ -345,6 +394,7 @@ void ClearStrip(StripState &s) {
     s.head = 0;
     s.count = 0;
     s.total = 0;
+    s.lastBatch = 0;
 }
 
 // Writes the samples held into the chart's graphs and scrolls the x axis to the newest.
@@ -615,7 +665,9 @@ int SetAxisScalingMode(int panel, int control, int axis, int mode, double min, d
         if (!std::isfinite(min) || !std::isfinite(max) || !(min < max)) return UIEBadValue;
         plot->modes[axis] = VAL_MANUAL;
         if (axis == VAL_XAXIS && plot->scrolling) return 0; // the strip chart scrolls by itself
-        a->setRange(min, max);
+        plot->asked[axis] = QCPRange(min, max);
+        // While the operator looks at a zoomed part, the program's range waits for the reset.
+        if (!plot->zoomed) a->setRange(min, max);
     } else if (mode == VAL_AUTOSCALE) {
         plot->modes[axis] = VAL_AUTOSCALE;
     } else {
@@ -633,8 +685,10 @@ int GetAxisScalingMode(int panel, int control, int axis, int *mode, double *min,
     QCPAxis *a = plot->Axis(axis);
     if (!a) return UIEBadValue;
     if (mode) *mode = plot->modes[axis];
-    if (min) *min = a->range().lower;
-    if (max) *max = a->range().upper;
+    // The program reads back its own range, whatever part of it the operator looks at.
+    const QCPRange range = plot->zoomed && plot->modes[axis] == VAL_MANUAL ? plot->asked[axis] : a->range();
+    if (min) *min = range.lower;
+    if (max) *max = range.upper;
     return 0;
 }
 
@@ -651,6 +705,7 @@ int PlotStripChart(int panel, int control, const void *values, int count, int st
     // Samples that would scroll out at once are only counted.
     const int first = std::max(0, samples - s->pps);
     s->total += first;
+    s->lastBatch = samples - first;
     for (int k = first; k < samples; ++k) {
         const int slot = s->count < s->pps ? (s->head + s->count) % s->pps : s->head;
         if (s->count < s->pps)
@@ -732,4 +787,306 @@ long GraphRepaintCount(int panel, int control) {
     int error = 0;
     Plot *plot = AnyPlot(panel, control, &error);
     return plot ? plot->repaints : 0;
+}
+
+// --- zoom and export ----------------------------------------------------------------------------
+
+namespace {
+
+ExportReportPtr g_exportReport = nullptr;
+
+void Report(const QString &text) {
+    const QByteArray latin1 = text.toLatin1();
+    if (g_exportReport)
+        g_exportReport(latin1.constData());
+    else
+        std::fprintf(stderr, "kvor-zodid: %s\n", latin1.constData());
+}
+
+// The control behind a plot widget, looked up again each time (the panel may be gone).
+Control *ControlOf(QWidget *plot) {
+    if (!plot || !plot->property("kvorCtrl").isValid()) return nullptr;
+    const int panel = plot->property("kvorPanel").toInt();
+    const auto serial = static_cast<std::uint64_t>(plot->property("kvorSerial").toULongLong());
+    if (!FindPanel(panel, serial)) return nullptr;
+    return FindControl(panel, plot->property("kvorCtrl").toInt());
+}
+
+Plot *PlotOf(Control &c) {
+    if (c.graph) return c.graph->plot;
+    if (c.strip) return c.strip->plot;
+    return nullptr;
+}
+
+// A number as a CSV field: whole numbers without a decimal point, others as short as exact.
+QByteArray CsvNumber(double v) {
+    if (std::isfinite(v) && v == std::floor(v) && std::fabs(v) < 1e15)
+        return QByteArray::number(static_cast<long long>(v));
+    return QByteArray::number(v, 'g', 17);
+}
+
+// The plotted lines of a graph: the x of the first XY plot, then the y of each XY plot in
+// the order they were plotted, one column name each.
+bool GraphCsv(const GraphState &g, const QStringList &columns, QByteArray *out, QString *error) {
+    std::vector<const PlotRec *> lines;
+    for (const PlotRec &r : g.live)
+        if (r.kind == GRAPH_ITEM_XY) lines.push_back(&r);
+    const size_t wanted = static_cast<size_t>(columns.size() - 1);
+    if (lines.size() < wanted) {
+        *error = lines.empty() ? QStringLiteral("nothing is plotted")
+                               : QStringLiteral("the graph holds fewer lines than the file has columns");
+        return false;
+    }
+    const size_t n = lines[0]->x.size();
+    for (size_t j = 0; j < wanted; ++j)
+        if (lines[j]->y.size() != n) {
+            *error = QStringLiteral("the lines differ in length");
+            return false;
+        }
+    out->append(columns.join(QLatin1Char(',')).toUtf8()).append('\n');
+    for (size_t i = 0; i < n; ++i) {
+        out->append(CsvNumber(lines[0]->x[i]));
+        for (size_t j = 0; j < wanted; ++j)
+            out->append(',').append(CsvNumber(lines[j]->y[i]));
+        out->append('\n');
+    }
+    return true;
+}
+
+// A strip chart's history, oldest first: a sample number, then every trace. The program hands
+// the chart its whole history on every call, so the history is what the last call held; a chart
+// fed one sample at a time exports every sample it shows.
+bool StripCsv(const StripState &s, const QStringList &columns, QByteArray *out, QString *error) {
+    const int rows = s.lastBatch > 1 ? std::min(s.count, s.lastBatch) : s.count;
+    if (rows < 1) {
+        *error = QStringLiteral("the history is empty");
+        return false;
+    }
+    QStringList header;
+    header << columns.value(0);
+    for (int t = 0; t < s.traces; ++t)
+        header << (t + 1 < columns.size() ? columns[t + 1] : QStringLiteral("trace%1").arg(t + 1));
+    out->append(header.join(QLatin1Char(',')).toUtf8()).append('\n');
+    const int skip = s.count - rows;
+    for (int i = 0; i < rows; ++i) {
+        out->append(QByteArray::number(i + 1));
+        for (int t = 0; t < s.traces; ++t)
+            out->append(',').append(
+                CsvNumber(s.ring[static_cast<size_t>(t * s.pps + (s.head + skip + i) % s.pps)]));
+        out->append('\n');
+    }
+    return true;
+}
+
+// Draws the plot at its size on the screen (or the panel file's size, never shown).
+QSize PictureSize(const Control &c, const Plot *plot) {
+    QSize size = plot->size();
+    if (size.width() < 16 || size.height() < 16) size = QSize(c.width, c.height);
+    if (size.width() < 16 || size.height() < 16) size = QSize(640, 480);
+    return size;
+}
+
+bool WritePicture(Control &c, Plot *plot, int format, QIODevice *file, QString *error) {
+    const QSize size = PictureSize(c, plot);
+    plot->ApplyAutoscale();
+    QCPPainter painter;
+    bool ok = false;
+    if (format == EXPORT_PNG) {
+        QImage image(size, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::white);
+        if (painter.begin(&image)) {
+            plot->toPainter(&painter, size.width(), size.height());
+            painter.end();
+            ok = image.save(file, "PNG");
+        }
+    } else if (format == EXPORT_PDF) {
+        // One page the size of the plot, at screen resolution, so text keeps its proportions.
+        QPdfWriter pdf(file);
+        pdf.setCreator(QStringLiteral("kvor-zodid"));
+        pdf.setResolution(96);
+        pdf.setPageLayout(
+            QPageLayout(QPageSize(QSizeF(size) * 0.75, QPageSize::Point, QString(), QPageSize::ExactMatch),
+                        QPageLayout::Portrait, QMarginsF(0, 0, 0, 0)));
+        if (painter.begin(&pdf)) {
+            painter.setMode(QCPPainter::pmVectorized);
+            painter.setWindow(QRect(QPoint(0, 0), size));
+            plot->toPainter(&painter, size.width(), size.height());
+            ok = painter.end();
+        }
+    } else if (format == EXPORT_SVG) {
+        QSvgGenerator svg;
+        svg.setOutputDevice(file);
+        svg.setResolution(96);
+        svg.setSize(size);
+        svg.setViewBox(QRect(QPoint(0, 0), size));
+        svg.setTitle(c.caption ? c.caption->text() : c.name);
+        if (painter.begin(&svg)) {
+            painter.setMode(QCPPainter::pmVectorized);
+            plot->toPainter(&painter, size.width(), size.height());
+            ok = painter.end();
+        }
+    }
+    plot->Request(); // the layout was laid out for the picture; the screen gets its own again
+    if (!ok && error->isEmpty())
+        *error =
+            file->errorString().isEmpty() ? QStringLiteral("cannot draw the picture") : file->errorString();
+    return ok;
+}
+
+const char *Suffix(int format) {
+    switch (format) {
+    case EXPORT_PNG:
+        return "png";
+    case EXPORT_PDF:
+        return "pdf";
+    case EXPORT_SVG:
+        return "svg";
+    default:
+        return "csv";
+    }
+}
+
+bool CanExport(const Control &c, int format) {
+    if (!c.graph && !c.strip) return false;
+    if (format == EXPORT_CSV) return c.csvColumns.size() >= 2;
+    return format == EXPORT_PNG || format == EXPORT_PDF || format == EXPORT_SVG;
+}
+
+// A file name from the graph's label: "CCD video line" gives "ccd-video-line.png".
+std::string DefaultFileName(const Control &c, int format) {
+    QString base = (c.caption ? c.caption->text() : c.name).toLower();
+    QString name;
+    for (const QChar ch : base) {
+        if (ch.isLetterOrNumber() && ch.unicode() < 128)
+            name += ch;
+        else if (!name.isEmpty() && !name.endsWith(QLatin1Char('-')))
+            name += QLatin1Char('-');
+    }
+    while (name.endsWith(QLatin1Char('-')))
+        name.chop(1);
+    if (name.isEmpty()) name = QStringLiteral("graph");
+    return (name + QLatin1Char('.') + QLatin1String(Suffix(format))).toStdString();
+}
+
+// Asks for a file through the program's file dialog and writes the picture or the data there.
+// 1 saved, 0 cancelled, negative when nothing could be written.
+int Export(int panel, int control, int format) {
+    Control *c = FindControl(panel, control);
+    if (!c) return FindPanel(panel) ? UIEInvalidControl : UIEInvalidPanel;
+    if (!CanExport(*c, format)) return UIEBadValue;
+    const std::string defaultName = DefaultFileName(*c, format);
+    const std::string filter = std::string("*.") + Suffix(format);
+    const char *title = format == EXPORT_CSV ? "Save data" : "Save picture";
+    std::string chosen;
+    const int answer =
+        FileSelectPopup("", defaultName.c_str(), filter.c_str(), title, VAL_SAVE_BUTTON, 0, 1, 1, 1, &chosen);
+    if (answer <= 0 || chosen.empty()) return 0;
+    // The dialog ran an event loop: look the control up again.
+    c = FindControl(panel, control);
+    if (!c) return UIEInvalidControl;
+    Plot *plot = PlotOf(*c);
+    const QString path = QString::fromLocal8Bit(chosen.c_str());
+    QString error;
+    QByteArray csv;
+    bool ok = true;
+    if (format == EXPORT_CSV)
+        ok = c->graph ? GraphCsv(*c->graph, c->csvColumns, &csv, &error)
+                      : StripCsv(*c->strip, c->csvColumns, &csv, &error);
+    if (ok) {
+        // Written whole or not at all: an old file of that name stays until the new one is done.
+        QSaveFile file(path);
+        ok = file.open(QIODevice::WriteOnly);
+        if (ok && format == EXPORT_CSV)
+            ok = file.write(csv) == csv.size();
+        else if (ok)
+            ok = WritePicture(*c, plot, format, &file, &error);
+        if (ok) ok = file.commit();
+        if (!ok && error.isEmpty()) error = file.errorString();
+    }
+    if (ok) {
+        Report(QStringLiteral("Saved %1").arg(path));
+        return 1;
+    }
+    Report(QStringLiteral("Cannot save %1: %2").arg(path, error));
+    return UIEBadValue;
+}
+
+struct MenuEntry {
+    QString text;
+    int format; // EXPORT_*, or 0 for the zoom reset
+};
+
+std::vector<MenuEntry> MenuEntries(const Control &c) {
+    std::vector<MenuEntry> entries;
+    for (int format : {EXPORT_PNG, EXPORT_PDF, EXPORT_SVG})
+        entries.push_back(
+            {QStringLiteral("Save picture as %1...").arg(QString::fromLatin1(Suffix(format)).toUpper()),
+             format});
+    if (CanExport(c, EXPORT_CSV))
+        entries.push_back(
+            {c.strip ? QStringLiteral("Save history as CSV...") : QStringLiteral("Save line as CSV..."),
+             EXPORT_CSV});
+    const Plot *plot = c.graph ? c.graph->plot : nullptr;
+    if (plot && plot->zoomable) entries.push_back({QStringLiteral("Reset zoom"), 0});
+    return entries;
+}
+
+void ShowContextMenu(QWidget *widget, const QPoint &globalPos) {
+    Control *c = ControlOf(widget);
+    if (!c) return;
+    const int panel = widget->property("kvorPanel").toInt();
+    const int control = c->id;
+    QMenu menu(widget);
+    for (const MenuEntry &e : MenuEntries(*c)) {
+        if (e.format == 0) menu.addSeparator();
+        QAction *action = menu.addAction(e.text);
+        action->setData(e.format);
+        if (e.format == 0) action->setEnabled(c->graph && c->graph->plot->zoomed);
+    }
+    QAction *chosen = menu.exec(globalPos);
+    if (!chosen) return;
+    const int format = chosen->data().toInt();
+    if (format != 0) {
+        Export(panel, control, format);
+    } else if (Control *again = FindControl(panel, control)) {
+        if (again->graph) again->graph->plot->ResetZoom();
+    }
+}
+
+} // namespace
+
+namespace kvor_ui {
+
+void SetGraphOptions(Control &c, const ControlDesc &desc) {
+    c.csvColumns = desc.csvColumns;
+    if (!c.graph || !desc.zoom) return;
+    Plot *plot = c.graph->plot;
+    plot->zoomable = true;
+    plot->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
+    plot->axisRect()->setRangeDrag(Qt::Horizontal | Qt::Vertical);
+    plot->axisRect()->setRangeZoom(Qt::Horizontal | Qt::Vertical);
+}
+
+} // namespace kvor_ui
+
+void SetExportReport(ExportReportPtr report) {
+    g_exportReport = report;
+}
+
+int UserExportGraph(int panel, int control, int format) {
+    return Export(panel, control, format);
+}
+
+std::vector<std::string> GraphMenuEntries(int panel, int control) {
+    std::vector<std::string> texts;
+    Control *c = FindControl(panel, control);
+    if (!c || (!c->graph && !c->strip)) return texts;
+    for (const MenuEntry &e : MenuEntries(*c))
+        texts.push_back(e.text.toStdString());
+    return texts;
+}
+
+bool GraphZoomed(int panel, int control) {
+    Control *c = FindControl(panel, control);
+    return c && c->graph && c->graph->plot->zoomed;
 }

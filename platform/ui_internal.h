@@ -51,7 +51,15 @@ struct ControlDesc {
     int traces = 1;
     QString tooltip;  // what the control is, its range and unit
     QString shortcut; // a key sequence ("F5", "Ctrl+1") that acts as a click on the control
+    int anchors = 0;        // ANCHOR_* bits; 0: left and top
+    bool zoom = false;      // a graph the operator can zoom and pan
+    QStringList csvColumns; // a graph's or strip chart's data export: the column names
 };
+
+// How a control follows a resizable panel's growth: anchored to the left only it keeps its
+// place, to the right only it moves with the right edge, to both it grows; likewise top and
+// bottom.
+enum { ANCHOR_LEFT = 1, ANCHOR_RIGHT = 2, ANCHOR_TOP = 4, ANCHOR_BOTTOM = 8 };
 
 struct GraphState; // ui_graph.cpp
 struct StripState; // ui_graph.cpp
@@ -87,6 +95,10 @@ struct Control {
     std::unique_ptr<GraphState> graph;
     std::unique_ptr<StripState> strip;
 
+    int anchors = 0;          // ANCHOR_* bits; 0: left and top
+    int growX = 0, growY = 0; // how far its panel has grown beyond the panel file's size
+    QStringList csvColumns;   // graphs and strip charts: the columns of their data export
+
     Control();
     ~Control();
 };
@@ -101,6 +113,10 @@ struct Panel {
     PanelCallbackPtr callback = nullptr;
     std::map<int, std::unique_ptr<Control>> controls;
     int nextId = 2;
+    // Where the controls and pages live: the window itself, or for a resizable panel the
+    // widget inside its scroll area.
+    QPointer<QWidget> canvas;
+    int baseWidth = 0, baseHeight = 0; // the size the panel file gives
 };
 
 // --- tables (ui_panels.cpp) -------------------------------------------------------------------
@@ -109,8 +125,9 @@ bool WidgetsReady(); // ... and it can show windows
 Panel *FindPanel(int handle);
 Panel *FindPanel(int handle, std::uint64_t serial);
 Control *FindControl(int panel, int control);
-// A data file by name: as given when absolute, else beside the executable, then in the
-// installed data directory, then in the current directory. Empty when not found.
+// A data file by name: as given when absolute, else beside the executable, then in the data
+// directory of the tree the executable was installed into (../share/kvor-zodid), then in the
+// configured installed data directory, then in the current directory. Empty when not found.
 QString FindDataFile(const QString &name);
 // Deletes panels discarded while one of their callbacks was running, once none is.
 void CollectDiscardedPanels();
@@ -136,6 +153,22 @@ void DefaultSize(int kind, int *width, int *height);
 std::unique_ptr<Control> CreateControl(Panel &panel, int id, const ControlDesc &desc);
 // Places the control's widget and its label at the control's left/top/width/height.
 void PlaceControl(Control &c);
+
+// --- layout (ui_layout.cpp) -------------------------------------------------------------------
+// The parent of a panel's controls and pages.
+QWidget *PanelCanvas(const Panel &panel);
+// The control's left/top/width/height moved and stretched by its panel's growth as its anchors
+// say.
+QRect LaidOutRect(const Control &c);
+// Parses the panel file's "anchor" text ("left right top bottom", any of them); false when
+// it names anything else.
+bool ParseAnchors(const QString &text, int *anchors);
+// Builds the window of a resizable top-level panel: a scroll area around the canvas, which is
+// never smaller than the panel file's size and grows with the window.
+QWidget *BuildResizableWindow(QWidget *window, Panel &panel, int width, int height);
+// Sizes a window for an available screen area: the wanted size or smaller, with room for the
+// window frame, placed inside the area when it had to shrink.
+void FitWindowToArea(QWidget *window, const QSize &wanted, const QRect &available);
 QColor ToColor(int rgb);
 
 // --- lamps and tool tips (ui_led.cpp) -----------------------------------------------------------
@@ -147,6 +180,9 @@ void ShowLed(Control &c);
 QWidget *CreateGraph(Control &c, QWidget *parent, const ControlDesc &desc);
 QWidget *CreateStripChart(Control &c, QWidget *parent, const ControlDesc &desc);
 int SetStripAttribute(Control &c, int attribute, int value);
+// Zoom and pan by the operator, and the export entries of the context menu, as the panel file
+// asks for them.
+void SetGraphOptions(Control &c, const ControlDesc &desc);
 bool GetStripAttribute(const Control &c, int attribute, int *value);
 
 } // namespace kvor_ui

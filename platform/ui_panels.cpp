@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFrame>
+#include <QIcon>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -18,6 +19,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #if defined(Q_OS_LINUX)
@@ -270,12 +272,31 @@ bool ParseControl(const QJsonValue &value, ControlDesc *desc) {
     if (!ReadInt(o, "traces", &desc->traces, 1, 64)) return false;
     if (!ReadString(o, "tooltip", &desc->tooltip) || !ReadString(o, "shortcut", &desc->shortcut)) return false;
     if (!desc->shortcut.isEmpty() && !ShortcutValid(desc->shortcut)) return false;
+
+    QString anchor;
+    if (!ReadString(o, "anchor", &anchor)) return false;
+    if (!anchor.isEmpty() && !ParseAnchors(anchor, &desc->anchors)) return false;
+    const QJsonValue zoom = o.value(QLatin1String("zoom"));
+    if (!zoom.isUndefined()) {
+        if (!zoom.isBool() || desc->kind != CTRL_GRAPH) return false;
+        desc->zoom = zoom.toBool();
+    }
+    const QJsonValue columns = o.value(QLatin1String("csv_columns"));
+    if (!columns.isUndefined()) {
+        if (!columns.isArray() || (desc->kind != CTRL_GRAPH && desc->kind != CTRL_STRIP_CHART)) return false;
+        for (const QJsonValue &cv : columns.toArray()) {
+            if (!cv.isString() || cv.toString().isEmpty()) return false;
+            desc->csvColumns << cv.toString();
+        }
+        if (desc->csvColumns.size() < 2) return false; // the x column and at least one more
+    }
     return true;
 }
 
 struct PanelDesc {
     QString name, title, callback;
     int width = 400, height = 300;
+    bool resizable = false;
     std::vector<ControlDesc> controls;
 };
 
@@ -285,6 +306,11 @@ bool ParsePanel(const QJsonObject &o, PanelDesc *desc) {
         return false;
     if (!ReadInt(o, "width", &desc->width, 1, 1 << 15) || !ReadInt(o, "height", &desc->height, 1, 1 << 15))
         return false;
+    const QJsonValue resizable = o.value(QLatin1String("resizable"));
+    if (!resizable.isUndefined()) {
+        if (!resizable.isBool()) return false;
+        desc->resizable = resizable.toBool();
+    }
     const QJsonValue controls = o.value(QLatin1String("controls"));
     if (controls.isUndefined()) return true;
     if (!controls.isArray()) return false;
@@ -296,15 +322,18 @@ bool ParsePanel(const QJsonObject &o, PanelDesc *desc) {
     return true;
 }
 
-QWidget *BuildPanelWidget(int handle, std::uint64_t serial, Panel *parent, const PanelDesc &desc) {
+QWidget *BuildPanelWidget(Panel &panel, Panel *parent, const PanelDesc &desc) {
     if (!parent) {
-        auto *w = new PanelWindow(handle, serial);
+        auto *w = new PanelWindow(panel.handle, panel.serial);
         w->setWindowTitle(desc.title);
-        w->setFixedSize(desc.width, desc.height);
         w->setAutoFillBackground(true);
+        if (desc.resizable)
+            BuildResizableWindow(w, panel, desc.width, desc.height);
+        else
+            w->setFixedSize(desc.width, desc.height);
         return w;
     }
-    auto *f = new QFrame(parent->widget);
+    auto *f = new QFrame(PanelCanvas(*parent));
     f->setFrameStyle(QFrame::StyledPanel | QFrame::Raised);
     f->setAutoFillBackground(true);
     f->setGeometry(0, 0, desc.width, desc.height);
@@ -347,7 +376,15 @@ QString FindDataFile(const QString &name) {
     QFileInfo given(name);
     if (given.isAbsolute()) return given.isFile() ? given.absoluteFilePath() : QString();
     QStringList dirs;
-    if (QCoreApplication::instance()) dirs << QCoreApplication::applicationDirPath();
+    if (QCoreApplication::instance()) {
+        const QString bin = QCoreApplication::applicationDirPath();
+        dirs << bin;
+#ifdef KVOR_DATA_FROM_BIN
+        // An installed program finds its data in the tree it was installed into, wherever that
+        // tree was put.
+        dirs << QDir::cleanPath(bin + QLatin1Char('/') + QString::fromUtf8(KVOR_DATA_FROM_BIN));
+#endif
+    }
 #ifdef KVOR_DATA_DIR
     dirs << QString::fromUtf8(KVOR_DATA_DIR);
 #endif
@@ -607,6 +644,9 @@ int InitRunTime(int argc, char **argv) {
     g_previousHandler = qInstallMessageHandler(MessageFilter);
     g_app = new QApplication(count, argp.data());
     QApplication::setApplicationName(QStringLiteral("kvor-zodid"));
+    // The installed icon and desktop entry name the windows in task bars and window lists.
+    QGuiApplication::setDesktopFileName(QStringLiteral("example.arvensa.kvorzodid"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("kvor-zodid")));
     QApplication::setQuitOnLastWindowClosed(false);
     if (QStyle *fusion = QStyleFactory::create(QStringLiteral("Fusion"))) {
         QApplication::setStyle(fusion);
@@ -713,10 +753,12 @@ int LoadPanel(int parentPanel, const char *panelFile, int resourceId) {
     panel->parent = parentPanel;
     panel->name = desc.name;
     panel->callback = panelCb;
-    panel->widget = BuildPanelWidget(handle, panel->serial, parent, desc);
+    panel->widget = BuildPanelWidget(*panel, parent, desc);
     int id = 2;
     for (const ControlDesc &c : desc.controls) {
         std::unique_ptr<Control> ctrl = CreateControl(*panel, id, c);
+        ctrl->anchors = c.anchors;
+        SetGraphOptions(*ctrl, c);
         if (!c.callback.isEmpty()) ctrl->callback = g_ctrlCallbacks[c.callback.toStdString()];
         panel->controls[id] = std::move(ctrl);
         ++id;
@@ -787,7 +829,7 @@ int SetPanelAttribute(int panel, int attribute, int value) {
         if (value < 1) return UIEBadValue;
         QSize s = w->size();
         (attribute == ATTR_WIDTH ? s.rwidth() : s.rheight()) = value;
-        if (w->isWindow())
+        if (w->isWindow() && !p->canvas)
             w->setFixedSize(s);
         else
             w->resize(s);
@@ -843,6 +885,16 @@ int UserClosePanel(int panel) {
     if (!p->widget->isWindow()) return UIEInvalidPanel; // a page has no window to close
     // Through Qt's own close path, as the window's close button would go.
     p->widget->close();
+    return 0;
+}
+
+int FindDataFilePath(const char *name, char *path, size_t size) {
+    if (!path || size == 0) return UIEBadValue;
+    path[0] = '\0';
+    const QByteArray found = FindDataFile(QString::fromLocal8Bit(name ? name : "")).toLocal8Bit();
+    if (found.isEmpty()) return UIEPanelFileNotFound;
+    if (static_cast<size_t>(found.size()) >= size) return UIEBadValue;
+    std::memcpy(path, found.constData(), static_cast<size_t>(found.size()) + 1);
     return 0;
 }
 

@@ -138,6 +138,9 @@ int DiscardPanel(int panel);
 int SetPanelAttribute(int panel, int attribute, int value);
 int SetPanelAttribute(int panel, int attribute, const char *value);
 int GetPanelAttribute(int panel, int attribute, int *value);
+// Where the program finds a data file (the panel file, a bitmap) by name, the way LoadPanel
+// and DisplayImageFile look for it. 0, or UIEPanelFileNotFound.
+int FindDataFilePath(const char *name, char *path, size_t size);
 
 // --- controls --------------------------------------------------------------------------------
 // Values are converted to the control's own value type; a value set from code raises no event.
@@ -185,6 +188,12 @@ int GetAxisScalingMode(int panel, int control, int axis, int *mode, double *min,
 int PlotStripChart(int panel, int control, const void *values, int count, int start, int skip,
                    int dataType);
 int SetTraceAttribute(int panel, int control, int trace, int attribute, int value);
+
+// --- graph export ----------------------------------------------------------------------------
+// The operator saves a graph from its context menu; the outcome ("Saved ...", "Cannot save
+// ...") goes to this function, e.g. into the status line. None: standard error.
+typedef void (*ExportReportPtr)(const char *text);
+void SetExportReport(ExportReportPtr report);
 
 // --- event loop ------------------------------------------------------------------------------
 int RunUserInterface(void);

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots: the program with the simulated sensor under Xvfb, once while RUN
-# measures and once while VIDEO shows the CCD line. Needs xvfb, xauth, imagemagick and xdotool.
+# measures and once while VIDEO shows the CCD line; then on two small screens. Needs xvfb, xauth, imagemagick and xdotool.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=${1:-docs}
@@ -17,5 +17,25 @@ xvfb-run -a -s '-screen 0 1280x800x24' bash -c "
   xdotool mousemove 312 646 click 1         # VIDEO
   sleep 5
   import -window root -crop 1180x750+0+0 +repage '$out/screenshot-video.png'
+  kill \$pid
+"
+
+# The window on small screens: a 1366 x 768 laptop screen less a 40-pixel taskbar during RUN, and
+# a 1920 x 1080 screen at 150 % scaling during VIDEO (clicks in screen pixels). Both windows are
+# shorter than the panel and show its lower part first, so the buttons sit higher.
+xvfb-run -a -s '-screen 0 1366x728x24' bash -c "
+  $bin --simulate & pid=\$!
+  sleep 4
+  xdotool mousemove 75 584 click 1          # RUN
+  sleep 8
+  import -window root '$out/screenshot-1366x768.png'
+  kill \$pid
+"
+xvfb-run -a -s '-screen 0 1920x1080x24' bash -c "
+  QT_SCALE_FACTOR=1.5 $bin --simulate & pid=\$!
+  sleep 4
+  xdotool mousemove 468 864 click 1         # VIDEO
+  sleep 6
+  import -window root '$out/screenshot-150-percent.png'
   kill \$pid
 "
