@@ -9,6 +9,7 @@
 #include "com232.h"
 #include "logo.h"
 #include "params.h"
+#include "recorder_app.h"
 #include "rs232.h"
 #include "sensor_sim.h"
 #include "state.h"
@@ -31,6 +32,7 @@ struct CommandLine {
     std::vector<PortMapping> ports;
     bool simulate = false;
     std::string eepromFile;
+    std::string recordFile;
 };
 
 enum ParseResult { kParseRun, kParseHelp, kParseError };
@@ -44,6 +46,8 @@ void PrintUsage(std::FILE *out) {
                  "                   (may be given more than once)\n"
                  "  --simulate       run a simulated sensor inside the program on serial port 1\n"
                  "  --eeprom FILE    with --simulate: keep the simulated sensor's EEPROM in FILE\n"
+                 "  --record FILE    record every RUN answer into the CSV file FILE from the start\n"
+                 "                   (an existing recording is continued, without a second header)\n"
                  "  --help           show this help and exit\n",
                  kProgramName);
 }
@@ -112,6 +116,12 @@ ParseResult ParseCommandLine(int argc, char **argv, CommandLine *cl, std::string
                 return kParseError;
             }
             cl->eepromFile = value;
+        } else if (MatchOption(arg, "--record", argc, argv, &i, &value, &hasValue)) {
+            if (!hasValue || value.empty()) {
+                *error = "--record needs a file name";
+                return kParseError;
+            }
+            cl->recordFile = value;
         } else {
             *error = "unknown option '" + arg + "'";
             return kParseError;
@@ -343,6 +353,19 @@ int KvorMain(int argc, char **argv) {
         return -1;
     }
 
+    // The recorder window's contents; a file given with --record is checked before the link.
+    SetUpRecorder(pPopup);
+    if (!cl.recordFile.empty() && !CheckRecordFile(cl.recordFile, &error)) {
+        std::fprintf(stderr, "%s: --record: %s\n", kProgramName, error.c_str());
+        ShutDownRecorder();
+        DiscardLoadedPanels();
+        if (simulator) {
+            simulator->stop();
+            SetComPortDevice(1, port1Device);
+        }
+        return -1;
+    }
+
     // 6.
     GetProjectDir(&proj_dir);
     // 7.
@@ -354,10 +377,15 @@ int KvorMain(int argc, char **argv) {
     // 10.
     DisplayPanel(pHandle);
     DisplayPanel(pPara1);
+    // Recording from the start: the header carries what the start-up exchange found.
+    if (!cl.recordFile.empty() && !StartRecordingInto(cl.recordFile, &error))
+        std::fprintf(stderr, "%s: --record: %s\n", kProgramName, error.c_str());
     // 11.
     RunUserInterface();
-    // 12. CC_PANEL has closed it already; closing again is harmless.
+    // 12. CC_PANEL has closed it already; closing again is harmless. The recording's last rows
+    // reach the disk before the window goes.
     CloseCom(com);
+    ShutDownRecorder();
     if (simulator) {
         simulator->stop();
         SetComPortDevice(1, port1Device);
