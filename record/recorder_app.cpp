@@ -20,9 +20,10 @@ namespace {
 
 QPointer<RecorderWindow> g_window;
 
+// The whole text: the status line is wide enough for a path that szStatus would cut.
 void ShowOnStatusLine(const std::string &text) {
     CopyText(szStatus, text.c_str());
-    SetCtrlVal(pHandle, PANEL_STATUS, szStatus);
+    SetCtrlVal(pHandle, PANEL_STATUS, text.c_str());
 }
 
 int64_t WallNowMs() {
