@@ -26,6 +26,7 @@
 #include <vector>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "K-VOR-RNZazorU30.h"
@@ -34,6 +35,10 @@
 #include "com232.h"
 #include "testhooks.h"
 #include "measure.h"
+#include "recorder.h"
+#include "recorder_app.h"
+#include "qcustomplot.h"
+#include "recorder_window.h"
 #include "rs232.h"
 #include "sensor_sim.h"
 #include "state.h"
@@ -58,7 +63,9 @@ struct Settings {
     int startupTrials = 3;
     size_t memoryExchanges = kMemoryExchanges;
     double unpacedDeadline = 90.0; // an unpaced RUN that takes longer is cut short
-    std::string only;              // one part only (for profiling): run, stop, video, free
+    std::string only;              // one part only (for profiling): run, stop, video, free, record
+    size_t recordAnswers = 1000000; // answers fed straight to the recorder
+    size_t trendAnswers = 2200000;  // a day at the line's pace, for the trend's redraw
 };
 
 // --- measuring ----------------------------------------------------------------------------------
@@ -588,6 +595,172 @@ void Report(const Results &r, const kvorsim::Options &opt) {
     Note("VmRSS at every thousand (kB): " + samples);
 }
 
+// --- the recorder -------------------------------------------------------------------------------
+
+double ProcessCpuSeconds() {
+    rusage u;
+    if (getrusage(RUSAGE_SELF, &u) != 0) return 0.0;
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+std::string BenchDir() {
+    const std::string dir = QDir::tempPath().toStdString() + "/kvor-bench-record-" + std::to_string(getpid());
+    QDir().mkpath(QString::fromStdString(dir));
+    return dir;
+}
+
+// An answer as RUN hands it out, its value wandering a little, taken 'seconds' into a recording.
+RawAnswer BenchAnswer(size_t i, double seconds) {
+    RawAnswer a{};
+    a.valuePx = static_cast<uint16_t>(2000 + (i * 7919) % 97);
+    a.leftEdge = static_cast<uint16_t>(a.valuePx - 480);
+    a.rightEdge = a.valuePx;
+    a.umValue = 30000u + a.valuePx;
+    a.setpointPx = 2048;
+    a.tolerancePx = 100;
+    a.edges = 2;
+    a.analogMax = 2100;
+    a.analogMin = 1990;
+    a.analogOut = a.valuePx;
+    a.inTolerance = a.valuePx >= 1948 && a.valuePx <= 2148;
+    a.scale = 16384;
+    a.monotonic = 1000.0 + seconds;
+    a.wallMs = 1796634902000LL + static_cast<int64_t>(seconds * 1000.0);
+    return a;
+}
+
+// RUN at the line's pace with recording on and the recorder window showing its plots.
+void MeasureRecordedRun(const Settings &s, const kvorsim::Options &opt) {
+    const std::string dir = BenchDir();
+    const std::string path = dir + "/paced.csv";
+    SetUpRecorder(pPopup);
+    DisplayPanel(pPopup);
+    std::string error;
+    if (!StartRecordingInto(path, &error)) {
+        Note("recording could not start: " + error);
+        return;
+    }
+    g_sim->setPacing(true);
+    g_sim->takeRequests();
+    const size_t base = g_sim->requestCount();
+    Window w;
+    const double p0 = ProcessCpuSeconds();
+    RunWindow(PANEL_BTNRun, s.warmup, s.pacedSeconds, w);
+    const double p1 = ProcessCpuSeconds();
+    const uint64_t rows = TheRecorder().Rows();
+    TheRecorder().Stop();
+    const std::vector<kvorsim::Request> log = g_sim->takeRequests();
+    const std::vector<kvorsim::Request> window = Between(log, base, w.begin, w.end);
+    const double rate = RatePerSecond(ReceivedTimes(window, 8));
+    const double limit = 1.0 / RunExchangeSeconds(opt.baud, opt.processingDelay);
+    const double cpu = w.end.t > w.begin.t ? (w.end.cpu - w.begin.cpu) / (w.end.t - w.begin.t) : 0.0;
+    Figure("R1",
+           "RUN at " + std::to_string(opt.baud) + " baud, paced, recording on: " + Fixed(rate, 2) + "/s, " +
+               Fixed(rate / limit, 3) + " of the limit",
+           ">= 0.98", w.ended && rate / limit >= 0.98);
+    Note("CPU of the GUI thread meanwhile: " + Fixed(cpu, 4) + " of one core; whole process (simulator too) " +
+         Fixed((p1 - p0) / (s.warmup + s.pacedSeconds), 4) + "; " + std::to_string(rows) + " rows recorded");
+    if (!w.ended) Note("THE RUN ENDED BEFORE ITS WINDOW DID, with: " + w.status);
+    HidePanel(pPopup);
+    ShutDownRecorder();
+    Settle(0.1);
+    std::remove(path.c_str());
+    QDir(QString::fromStdString(dir)).removeRecursively();
+}
+
+// The recorder alone: answers fed to it without pacing, as fast as the GUI thread can.
+void MeasureRecorderAlone(const Settings &s) {
+    const std::string dir = BenchDir();
+    const std::string path = dir + "/free.csv";
+    RecordFacts facts;
+    facts.program = "kvor-bench";
+    Recorder rec;
+    std::string error;
+    const long rss0 = StatusKb("VmRSS");
+    if (!rec.Start(path, facts, 1000.0, 1796634902000LL, &error)) {
+        Note("the recorder could not start: " + error);
+        return;
+    }
+    const double t0 = Timer(), c0 = ThreadCpuSeconds(), p0 = ProcessCpuSeconds();
+    const long long a0 = ThreadAllocations();
+    long peakQueued = 0;
+    for (size_t i = 0; i < s.recordAnswers; ++i) {
+        rec.OnRawAnswer(BenchAnswer(i, i / 25.5));
+        if ((i & 0xFFFF) == 0) peakQueued = std::max(peakQueued, StatusKb("VmRSS"));
+    }
+    const double t1 = Timer(), c1 = ThreadCpuSeconds();
+    const long long a1 = ThreadAllocations();
+    const long rssFed = StatusKb("VmRSS");
+    rec.Stop();
+    const double t2 = Timer(), p2 = ProcessCpuSeconds();
+    const long rssStopped = StatusKb("VmRSS");
+    const double n = static_cast<double>(s.recordAnswers);
+    const double us = (c1 - c0) / n * 1e6;
+    Figure("R2", "recorder CPU per answer on the GUI thread (format, hand over, statistics): " + Fixed(us, 2) + " us",
+           "<= 50 us", us <= 50.0);
+    Note("with the writer thread: " + Fixed((p2 - p0) / n * 1e6, 2) + " us of CPU per answer; " +
+         std::to_string(s.recordAnswers) + " answers fed in " + Fixed(t1 - t0, 2) + " s, all written " +
+         Fixed(t2 - t0, 2) + " s after the first; " + std::to_string(rec.RowsWritten()) + " rows in the file" +
+         (a0 >= 0 ? ", " + Fixed(static_cast<double>(a1 - a0) / n, 2) + " heap allocations per answer" : std::string()));
+    Figure("R3",
+           "memory after " + std::to_string(s.recordAnswers) + " unpaced answers: " + std::to_string(rssFed - rss0) +
+               " kB more than before, " + std::to_string(rssStopped - rss0) + " kB once stopped",
+           "bounded", rssStopped - rss0 < 4096);
+    Note("resident " + std::to_string(rss0) + " kB before, at most " + std::to_string(peakQueued) +
+         " kB while fed (rows waiting for the writer), " + std::to_string(rssStopped) + " kB after");
+    std::remove(path.c_str());
+    QDir(QString::fromStdString(dir)).removeRecursively();
+}
+
+// Redrawing the trend and the histogram of a day's recording.
+void MeasureTrendRedraw(const Settings &s) {
+    const std::string dir = BenchDir();
+    const std::string path = dir + "/day.csv";
+    SetUpRecorder(pPopup);
+    DisplayPanel(pPopup);
+    RecorderWindow *window = TheRecorderWindow();
+    RecordFacts facts;
+    facts.program = "kvor-bench";
+    Recorder &rec = TheRecorder();
+    std::string error;
+    if (!window || !rec.Start(path, facts, 1000.0, 1796634902000LL, &error)) {
+        Note("the recorder could not start: " + error);
+        return;
+    }
+    // Fed in steps that let the writer catch up: what matters here is the day's summary.
+    for (size_t i = 0; i < s.trendAnswers; ++i) {
+        rec.OnRawAnswer(BenchAnswer(i, i / 25.5));
+        if (i % 100000 == 99999) {
+            const double until = Timer() + 30.0;
+            while (rec.RowsWritten() < i + 1 && Timer() < until)
+                Settle(0.01);
+        }
+    }
+    if (!rec.Recording()) Note("THE RECORDING STOPPED EARLY");
+    rec.Stop();
+    Settle(0.1);
+    std::vector<double> times;
+    for (int k = 0; k < 20; ++k) {
+        const double t0 = Timer();
+        window->UpdatePlots(true);
+        times.push_back(Timer() - t0);
+    }
+    const double median = Median(times) * 1000.0;
+    Figure("R4",
+           "redraw of the trend and the histogram of " + std::to_string(s.trendAnswers) + " rows (" +
+               Fixed(rec.Trend().Buckets().back().tLast / 3600.0, 1) + " h): median " + Fixed(median, 2) + " ms",
+           "<= 50 ms", median <= 50.0);
+    Note("largest of 20: " + Fixed(Max(times) * 1000.0, 2) + " ms; the trend holds " +
+         std::to_string(rec.Trend().Buckets().size()) + " buckets of " + std::to_string(rec.Trend().Span()) +
+         " rows; plot " + std::to_string(window->TrendPlot()->width()) + " x " +
+         std::to_string(window->TrendPlot()->height()) + " px");
+    HidePanel(pPopup);
+    ShutDownRecorder();
+    std::remove(path.c_str());
+    QDir(QString::fromStdString(dir)).removeRecursively();
+}
+
 // Ends the process if the benchmark hangs, however it hangs.
 class Watchdog {
   public:
@@ -627,11 +800,13 @@ int main(int argc, char **argv) {
             settings.stopTrials = 5;
             settings.startupTrials = 2;
             settings.memoryExchanges = 3000;
+            settings.recordAnswers = 200000;
+            settings.trendAnswers = 500000;
         } else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
             settings.only = argv[++i];
             settings.startupTrials = 1;
         } else {
-            std::printf("usage: kvor-bench [--quick] [--only run|stop|video|free]\n");
+            std::printf("usage: kvor-bench [--quick] [--only run|stop|video|free|record]\n");
             return std::strcmp(argv[i], "--help") == 0 ? 0 : 2;
         }
     }
@@ -697,6 +872,12 @@ int main(int argc, char **argv) {
     }
 
     Report(r, options);
+    if (wanted("record")) {
+        Progress("the recorder");
+        MeasureRecordedRun(settings, options);
+        MeasureRecorderAlone(settings);
+        MeasureTrendRedraw(settings);
+    }
     std::printf("kvor-bench: %ld cores online, load average %s before, %s after\n",
                 sysconf(_SC_NPROCESSORS_ONLN), loadBefore.c_str(), LoadAverage().c_str());
     for (const std::string &l : g_lines)

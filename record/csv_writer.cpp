@@ -163,6 +163,7 @@ void CsvWriter::Close() {
     }
     wake_.notify_all();
     if (thread_.joinable()) thread_.join();
+    std::string().swap(queued_); // a queue that grew while the disk lagged gives its memory back
     if (!Failed()) ::fdatasync(fd_);
     ::close(fd_);
     fd_ = -1;

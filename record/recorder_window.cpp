@@ -41,45 +41,50 @@ QString Duration(double seconds) {
 } // namespace
 
 RecorderWindow::RecorderWindow(Recorder &recorder, QWidget *parent) : QWidget(parent), recorder_(recorder) {
-    auto *top = new QHBoxLayout(this);
-    top->setContentsMargins(12, 12, 12, 12);
-    top->setSpacing(12);
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(12, 10, 12, 10);
+    outer->setSpacing(8);
 
-    // Left: the file, the commands, the counters and the statistics.
-    auto *left = new QVBoxLayout;
-    top->addLayout(left, 0);
-
-    auto *fileBox = new QGroupBox(tr("File"), this);
-    auto *fileForm = new QFormLayout(fileBox);
-    folder_ = new QLineEdit(DefaultFolder(), fileBox);
+    // The file and the commands across the top.
+    auto *fileRow = new QHBoxLayout;
+    folder_ = new QLineEdit(DefaultFolder(), this);
     folder_->setObjectName("folder");
-    name_ = new QLineEdit(DefaultName(), fileBox);
+    name_ = new QLineEdit(DefaultName(), this);
     name_->setObjectName("name");
-    fileForm->addRow(tr("Folder"), folder_);
-    fileForm->addRow(tr("Name"), name_);
-    auto *fileButtons = new QHBoxLayout;
-    choose_ = new QPushButton(tr("Choose..."), fileBox);
-    newFile_ = new QPushButton(tr("New file"), fileBox);
+    choose_ = new QPushButton(tr("Choose..."), this);
+    newFile_ = new QPushButton(tr("New file"), this);
     newFile_->setObjectName("newfile");
     newFile_->setToolTip(tr("A new name with the present date and time; a running recording goes on in it"));
-    fileButtons->addWidget(choose_);
-    fileButtons->addWidget(newFile_);
-    fileForm->addRow(fileButtons);
-    left->addWidget(fileBox);
+    fileRow->addWidget(new QLabel(tr("Folder"), this));
+    fileRow->addWidget(folder_, 3);
+    fileRow->addWidget(new QLabel(tr("File"), this));
+    fileRow->addWidget(name_, 2);
+    fileRow->addWidget(choose_);
+    fileRow->addWidget(newFile_);
+    outer->addLayout(fileRow);
 
-    auto *commands = new QHBoxLayout;
+    auto *commandRow = new QHBoxLayout;
     start_ = new QPushButton(tr("Start recording"), this);
     start_->setObjectName("start");
     stop_ = new QPushButton(tr("Stop recording"), this);
     stop_->setObjectName("stop");
-    commands->addWidget(start_);
-    commands->addWidget(stop_);
-    left->addLayout(commands);
-
+    start_->setMinimumWidth(140);
+    stop_->setMinimumWidth(140);
     state_ = new QLabel(this);
     state_->setObjectName("state");
-    state_->setWordWrap(true);
-    left->addWidget(state_);
+    commandRow->addWidget(start_);
+    commandRow->addWidget(stop_);
+    commandRow->addSpacing(12);
+    commandRow->addWidget(state_, 1);
+    outer->addLayout(commandRow);
+
+    auto *top = new QHBoxLayout;
+    top->setSpacing(12);
+    outer->addLayout(top, 1);
+
+    // Left: the counters and the statistics.
+    auto *left = new QVBoxLayout;
+    top->addLayout(left, 0);
 
     auto *countBox = new QGroupBox(tr("Recording"), this);
     auto *countForm = new QFormLayout(countBox);
@@ -96,6 +101,7 @@ RecorderWindow::RecorderWindow(Recorder &recorder, QWidget *parent) : QWidget(pa
 
     auto *statBox = new QGroupBox(tr("Statistics of the value"), this);
     statsBox_ = statBox;
+    statBox->setMinimumWidth(300);
     auto *statForm = new QFormLayout(statBox);
     for (size_t i = 0; i < sizeof kStatNames / sizeof kStatNames[0]; ++i) {
         auto *value = new QLabel("-", statBox);
@@ -104,12 +110,11 @@ RecorderWindow::RecorderWindow(Recorder &recorder, QWidget *parent) : QWidget(pa
         statForm->addRow(tr(kStatLabels[i]), value);
     }
     left->addWidget(statBox);
+    left->addStretch(1);
 
     message_ = new QLabel(this);
     message_->setObjectName("message");
     message_->setWordWrap(true);
-    left->addWidget(message_);
-    left->addStretch(1);
 
     // Right: the trend of the whole recording and the histogram.
     auto *right = new QVBoxLayout;
@@ -154,6 +159,7 @@ RecorderWindow::RecorderWindow(Recorder &recorder, QWidget *parent) : QWidget(pa
     hist_->xAxis->setLabel(tr("value (mm)"));
     hist_->yAxis->setLabel(tr("rows"));
     right->addWidget(hist_, 2);
+    outer->addWidget(message_);
 
     connect(start_, &QPushButton::clicked, this, [this] { StartRecording(); });
     connect(stop_, &QPushButton::clicked, this, [this] { StopRecording(); });
@@ -268,7 +274,8 @@ void RecorderWindow::Refresh() {
     }
     UpdateButtons();
     UpdateNumbers();
-    if (isVisible()) UpdatePlots();
+    // The counters four times a second, the plots of the whole recording once a second.
+    if (isVisible() && ++ticks_ % 4 == 1) UpdatePlots();
 }
 
 void RecorderWindow::UpdateButtons() {
@@ -357,11 +364,18 @@ void RecorderWindow::UpdatePlots(bool immediate) {
     QVector<double> x, count;
     double x0 = y0, x1 = y1, top = 1.0;
     if (h.Total() > 0) {
-        const double width = h.Width() / 1000.0;
-        for (int i = h.FirstUsed(); i <= h.LastUsed(); ++i) {
-            x.push_back((static_cast<double>(h.Base() + static_cast<uint64_t>(i)) + 0.5) * width);
-            count.push_back(static_cast<double>(h.Counts()[static_cast<size_t>(i)]));
-            top = std::max(top, count.back());
+        // At most about 60 bars: neighbouring bins are drawn together when more are used.
+        const int used = h.LastUsed() - h.FirstUsed() + 1;
+        const int group = (used + 59) / 60;
+        const double width = group * (h.Width() / 1000.0);
+        for (int i = h.FirstUsed(); i <= h.LastUsed(); i += group) {
+            double n = 0;
+            for (int k = i; k < i + group && k <= h.LastUsed(); ++k)
+                n += static_cast<double>(h.Counts()[static_cast<size_t>(k)]);
+            const double start = static_cast<double>(h.Base() + static_cast<uint64_t>(i)) * (h.Width() / 1000.0);
+            x.push_back(start + width / 2);
+            count.push_back(n);
+            top = std::max(top, n);
         }
         bars_->setWidth(width);
         x0 = std::min(x0, x.front() - width);

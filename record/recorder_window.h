@@ -71,6 +71,7 @@ class RecorderWindow : public QWidget {
     QCPItemStraightLine *histLower_ = nullptr, *histUpper_ = nullptr;
     QTimer tick_;
     uint64_t plottedRows_ = ~uint64_t(0);
+    unsigned ticks_ = 0;
     uint64_t rateRows_ = 0;
     double rateSeconds_ = 0.0;
     double rate_value_ = 0.0;
