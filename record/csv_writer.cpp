@@ -216,6 +216,8 @@ void CsvWriter::Run() {
             pos = end;
         }
         work.clear();
+        // A queue that grew while the disk lagged does not keep its memory.
+        if (work.capacity() > (1u << 20)) std::string().swap(work);
         lock.lock();
         if (stop && queued_.empty()) break;
     }

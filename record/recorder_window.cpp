@@ -222,7 +222,7 @@ bool RecorderWindow::StartRecording() {
     ShowMessage(tr("Recording into %1").arg(path), false);
     rateRows_ = 0;
     rateSeconds_ = Timer();
-    rate_value_ = 0.0;
+    rateValue_ = 0.0;
     plottedRows_ = ~uint64_t(0);
     Refresh();
     return true;
@@ -295,13 +295,13 @@ void RecorderWindow::UpdateNumbers() {
     duration_->setText(Duration(recorder_.Seconds()));
     const double now = Timer();
     if (recorder_.Recording() && now - rateSeconds_ >= 1.0) {
-        rate_value_ = static_cast<double>(s.n - std::min(s.n, rateRows_)) / (now - rateSeconds_);
+        rateValue_ = static_cast<double>(s.n - std::min(s.n, rateRows_)) / (now - rateSeconds_);
         rateRows_ = s.n;
         rateSeconds_ = now;
     } else if (!recorder_.Recording()) {
-        rate_value_ = 0.0;
+        rateValue_ = 0.0;
     }
-    rate_->setText(QString::number(rate_value_, 'f', 0) + " rows/s");
+    rate_->setText(QString::number(rateValue_, 'f', 0) + " rows/s");
 
     auto set = [this](const char *name, const QString &text) {
         if (QLabel *l = statsBox_->findChild<QLabel *>(name)) l->setText(text);

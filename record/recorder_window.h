@@ -74,5 +74,5 @@ class RecorderWindow : public QWidget {
     unsigned ticks_ = 0;
     uint64_t rateRows_ = 0;
     double rateSeconds_ = 0.0;
-    double rate_value_ = 0.0;
+    double rateValue_ = 0.0;
 };

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots: the program with the simulated sensor under Xvfb, once while RUN
-# measures and once while VIDEO shows the CCD line. Needs xvfb, xauth, imagemagick and xdotool.
+# measures, once while VIDEO shows the CCD line, and the recorder window during RUN. Needs xvfb,
+# xauth, imagemagick and xdotool.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=${1:-docs}
@@ -19,3 +20,19 @@ xvfb-run -a -s '-screen 0 1280x800x24' bash -c "
   import -window root -crop 1180x750+0+0 +repage '$out/screenshot-video.png'
   kill \$pid
 "
+
+# The recorder window during RUN, recording into a file of its own, beside the main window.
+rec=$(mktemp -d)
+xvfb-run -a -s '-screen 0 2200x800x24' bash -c "
+  $bin --simulate --record '$rec/line.csv' & pid=\$!
+  sleep 4
+  xdotool mousemove 342 425 click 1         # Recorder
+  sleep 1
+  xdotool search --name 'K-VOR-RN Recorder' windowmove 1190 0
+  sleep 0.5
+  xdotool mousemove 75 646 click 1          # RUN
+  sleep 20
+  import -window root -crop 980x700+1190+0 +repage '$out/screenshot-recorder.png'
+  kill \$pid
+"
+rm -rf "$rec"
