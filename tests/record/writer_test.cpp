@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -217,8 +218,11 @@ TEST_F(RecordFile, AKilledRecorderLeavesWholeRowsOnly) {
             std::this_thread::sleep_until(start + std::chrono::duration<double>((i + 1) * kPace));
         }
     }
-    // Kill it once the file has a good number of rows, mid-stream.
-    const bool grew = WaitUntil([&] { return ReadFile(path).size() > 3000u * 60u; }, 20.0);
+    // Kill it once it has produced a good number of rows, at a moment that falls anywhere in the
+    // writer's tenth of a second.
+    std::random_device seed;
+    const long at = 3000 + static_cast<long>(seed() % 150);
+    const bool grew = WaitUntil([&] { return produced->load() >= at; }, 20.0);
     kill(child, SIGKILL);
     int status = 0;
     waitpid(child, &status, 0);
