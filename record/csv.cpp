@@ -29,9 +29,9 @@ void FormatLocalIsoTime(int64_t wallMs, char *buf, size_t size) {
     localtime_r(&t, &tm);
     const long off = tm.tm_gmtoff; // seconds east of UTC
     const long aoff = off < 0 ? -off : off;
-    std::snprintf(buf, size, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02ld:%02ld", tm.tm_year + 1900, tm.tm_mon + 1,
-                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(ms), off < 0 ? '-' : '+',
-                  aoff / 3600, (aoff % 3600) / 60);
+    std::snprintf(buf, size, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02ld:%02ld", tm.tm_year + 1900,
+                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(ms),
+                  off < 0 ? '-' : '+', aoff / 3600, (aoff % 3600) / 60);
 }
 
 } // namespace
@@ -55,7 +55,8 @@ std::string RecordCommentLines(const RecordFacts &f, int64_t startWallMs) {
     for (int k = 0; k < 15; ++k)
         s += " " + std::to_string(f.set1[k]);
     s += "\n";
-    s += "# scale: " + std::to_string(f.scale) + " (x 1/16384), offset: " + std::to_string(f.offset) + " um\n";
+    s +=
+        "# scale: " + std::to_string(f.scale) + " (x 1/16384), offset: " + std::to_string(f.offset) + " um\n";
     s += "# started: " + LocalIsoTime(startWallMs) + "\n";
     return s;
 }
@@ -65,11 +66,11 @@ size_t FormatRecordRow(const RawAnswer &a, double seconds, char *buf) {
     FormatLocalIsoTime(a.wallMs, iso, sizeof iso);
     int64_t milli = static_cast<int64_t>(seconds * 1000.0 + (seconds < 0 ? -0.5 : 0.5));
     if (milli < 0) milli = 0; // an answer from before the start of the recording counts from 0
-    const int n = std::snprintf(buf, kMaxRowLength,
-                                "%s,%lld.%03lld,%u,%u,%u,%u.%03u,%u,%u,%u,%d,%u,%u,%d\n", iso, static_cast<long long>(milli / 1000),
-                                static_cast<long long>(milli % 1000), a.leftEdge, a.rightEdge, a.valuePx,
-                                a.umValue / 1000, a.umValue % 1000, a.edges, a.tolerancePx, a.setpointPx,
-                                a.analogOut, a.analogMax, a.analogMin, a.inTolerance ? 1 : 0);
+    const int n =
+        std::snprintf(buf, kMaxRowLength, "%s,%lld.%03lld,%u,%u,%u,%u.%03u,%u,%u,%u,%d,%u,%u,%d\n", iso,
+                      static_cast<long long>(milli / 1000), static_cast<long long>(milli % 1000), a.leftEdge,
+                      a.rightEdge, a.valuePx, a.umValue / 1000, a.umValue % 1000, a.edges, a.tolerancePx,
+                      a.setpointPx, a.analogOut, a.analogMax, a.analogMin, a.inTolerance ? 1 : 0);
     return n > 0 ? static_cast<size_t>(n) : 0;
 }
 

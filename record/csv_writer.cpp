@@ -55,7 +55,8 @@ bool ReadHead(int fd, std::string *head, char *lastByte, int64_t *size) {
 std::string Refusal(const std::string &path, ExistingFile kind) {
     switch (kind) {
     case ExistingFile::kOtherHeader:
-        return "Cannot record into " + path + ": it holds other columns than a recording. Choose another file.";
+        return "Cannot record into " + path +
+               ": it holds other columns than a recording. Choose another file.";
     case ExistingFile::kNoHeader:
         return "Cannot record into " + path + ": it is not a recording of this program. Choose another file.";
     default:
@@ -74,7 +75,9 @@ int OpenFor(const std::string &path, int flags, std::string *error) {
 
 } // namespace
 
-CsvWriter::~CsvWriter() { Close(); }
+CsvWriter::~CsvWriter() {
+    Close();
+}
 
 bool CsvWriter::Check(const std::string &path, std::string *error) {
     if (path.empty()) {

@@ -31,7 +31,8 @@ RecordFacts CollectRecordFacts(void) {
     f.device = ComPortDevice(com);
     for (int i = 0; i < 3; ++i) {
         char line[256] = {0};
-        if (pCalib > 0 && GetTextBoxLine(pCalib, CALIB_HWINFO, i, line, sizeof line) >= 0) f.hardware[i] = Utf8FromLatin1(line);
+        if (pCalib > 0 && GetTextBoxLine(pCalib, CALIB_HWINFO, i, line, sizeof line) >= 0)
+            f.hardware[i] = Utf8FromLatin1(line);
     }
     // The firmware text once the sensor sent it; before that the status line says why not.
     f.firmware = Utf8FromLatin1(szVersion[0] != '\0' ? szVersion : szStatus);

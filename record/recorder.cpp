@@ -2,7 +2,9 @@
 
 #include "csv.h"
 
-Recorder::~Recorder() { Stop(); }
+Recorder::~Recorder() {
+    Stop();
+}
 
 bool Recorder::Start(const std::string &path, const RecordFacts &facts, double now, int64_t wallMs,
                      std::string *error) {

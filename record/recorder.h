@@ -23,7 +23,8 @@ class Recorder : public MeasurementListener {
 
     // Starts a recording into 'path' (appending when it is one of ours). 'now' is the monotonic
     // clock (Timer()) and 'wallMs' the wall clock at the start. False with a text when refused.
-    bool Start(const std::string &path, const RecordFacts &facts, double now, int64_t wallMs, std::string *error);
+    bool Start(const std::string &path, const RecordFacts &facts, double now, int64_t wallMs,
+               std::string *error);
     // Ends the recording: what is queued is written and flushed, the file is closed.
     void Stop();
     bool Recording() const { return recording_; }

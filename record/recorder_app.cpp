@@ -38,7 +38,9 @@ Recorder &TheRecorder(void) {
     return recorder;
 }
 
-RecorderWindow *TheRecorderWindow(void) { return g_window.data(); }
+RecorderWindow *TheRecorderWindow(void) {
+    return g_window.data();
+}
 
 bool SetUpRecorder(int popupPanel) {
     QWidget *panel = PanelQWidget(popupPanel);
@@ -52,7 +54,9 @@ bool SetUpRecorder(int popupPanel) {
     return true;
 }
 
-bool CheckRecordFile(const std::string &path, std::string *error) { return CsvWriter::Check(path, error); }
+bool CheckRecordFile(const std::string &path, std::string *error) {
+    return CsvWriter::Check(path, error);
+}
 
 bool StartRecordingInto(const std::string &path, std::string *error) {
     if (RecorderWindow *w = TheRecorderWindow()) {

@@ -22,8 +22,9 @@
 
 namespace {
 
-const char *const kStatNames[] = {"n", "min", "max", "mean", "stddev", "range", "intol", "cp", "cpk", "window"};
-const char *const kStatLabels[] = {"n",      "Minimum",      "Maximum", "Mean", "Std. deviation (n-1)",
+const char *const kStatNames[] = {"n",     "min",   "max", "mean", "stddev",
+                                  "range", "intol", "cp",  "cpk",  "window"};
+const char *const kStatLabels[] = {"n",     "Minimum",      "Maximum", "Mean", "Std. deviation (n-1)",
                                    "Range", "In tolerance", "Cp",      "Cpk",  "Tolerance window"};
 
 int64_t WallNowMs() {
@@ -31,7 +32,9 @@ int64_t WallNowMs() {
     return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
 }
 
-QString Mm(double v) { return QString::number(v, 'f', 3) + " mm"; }
+QString Mm(double v) {
+    return QString::number(v, 'f', 3) + " mm";
+}
 
 QString Duration(double seconds) {
     const qint64 s = static_cast<qint64>(seconds);
@@ -124,7 +127,8 @@ RecorderWindow::RecorderWindow(Recorder &recorder, QWidget *parent) : QWidget(pa
     trend_ = new QCustomPlot(this);
     trend_->setObjectName("trend");
     trend_->plotLayout()->insertRow(0);
-    trend_->plotLayout()->addElement(0, 0, new QCPTextElement(trend_, tr("Trend of the whole recording (min/max)")));
+    trend_->plotLayout()->addElement(
+        0, 0, new QCPTextElement(trend_, tr("Trend of the whole recording (min/max)")));
     trendMin_ = trend_->addGraph();
     trendMax_ = trend_->addGraph();
     const QColor blue(30, 90, 180);
@@ -146,7 +150,8 @@ RecorderWindow::RecorderWindow(Recorder &recorder, QWidget *parent) : QWidget(pa
     hist_ = new QCustomPlot(this);
     hist_->setObjectName("histogram");
     hist_->plotLayout()->insertRow(0);
-    hist_->plotLayout()->addElement(0, 0, new QCPTextElement(hist_, tr("Histogram with the tolerance limits")));
+    hist_->plotLayout()->addElement(0, 0,
+                                    new QCPTextElement(hist_, tr("Histogram with the tolerance limits")));
     bars_ = new QCPBars(hist_->xAxis, hist_->yAxis);
     bars_->setPen(QPen(blue.darker(130)));
     bars_->setBrush(QColor(30, 90, 180, 160));
@@ -173,9 +178,13 @@ RecorderWindow::RecorderWindow(Recorder &recorder, QWidget *parent) : QWidget(pa
     Refresh();
 }
 
-RecorderWindow::~RecorderWindow() { recorder_.OnFailure(nullptr); }
+RecorderWindow::~RecorderWindow() {
+    recorder_.OnFailure(nullptr);
+}
 
-QString RecorderWindow::DefaultFolder() { return QDir(QDir::homePath()).filePath("kvor-records"); }
+QString RecorderWindow::DefaultFolder() {
+    return QDir(QDir::homePath()).filePath("kvor-records");
+}
 
 QString RecorderWindow::DefaultName() {
     return "kvor-" + QDateTime::currentDateTime().toString("yyyy-MM-dd_HH-mm-ss") + ".csv";
@@ -195,7 +204,9 @@ void RecorderWindow::SetFilePath(const QString &path) {
     name_->setText(info.fileName());
 }
 
-QString RecorderWindow::Message() const { return message_->text(); }
+QString RecorderWindow::Message() const {
+    return message_->text();
+}
 
 QString RecorderWindow::StatText(const char *name) const {
     const QLabel *l = statsBox_->findChild<QLabel *>(name);
@@ -255,8 +266,9 @@ void RecorderWindow::NewFile() {
 void RecorderWindow::ChooseFile() {
     std::string chosen;
     QDir().mkpath(folder_->text());
-    const int r = FileSelectPopup(folder_->text().toLocal8Bit().constData(), name_->text().toLocal8Bit().constData(),
-                                  "*.csv", "Recording file", VAL_SAVE_BUTTON, 0, 1, 1, 1, &chosen);
+    const int r =
+        FileSelectPopup(folder_->text().toLocal8Bit().constData(), name_->text().toLocal8Bit().constData(),
+                        "*.csv", "Recording file", VAL_SAVE_BUTTON, 0, 1, 1, 1, &chosen);
     if (r > 0 && !chosen.empty()) SetFilePath(QString::fromLocal8Bit(chosen.c_str()));
 }
 
@@ -285,8 +297,9 @@ void RecorderWindow::UpdateButtons() {
     choose_->setEnabled(!on);
     folder_->setReadOnly(on);
     name_->setReadOnly(on);
-    state_->setText(on ? tr("<b>Recording</b> every RUN answer into %1").arg(QString::fromStdString(recorder_.Path()))
-                       : tr("Not recording"));
+    state_->setText(
+        on ? tr("<b>Recording</b> every RUN answer into %1").arg(QString::fromStdString(recorder_.Path()))
+           : tr("Not recording"));
 }
 
 void RecorderWindow::UpdateNumbers() {
@@ -327,7 +340,8 @@ void RecorderWindow::UpdatePlots(bool immediate) {
     const ToleranceWindow w = recorder_.Window();
 
     // Trend: min and max per pixel column of the plot's width.
-    const auto columns = recorder_.Trend().Columns(static_cast<size_t>(std::max(50, trend_->axisRect()->width())));
+    const auto columns =
+        recorder_.Trend().Columns(static_cast<size_t>(std::max(50, trend_->axisRect()->width())));
     QVector<double> t, lo, hi;
     t.reserve(static_cast<int>(columns.size()));
     lo.reserve(t.capacity());
@@ -372,7 +386,8 @@ void RecorderWindow::UpdatePlots(bool immediate) {
             double n = 0;
             for (int k = i; k < i + group && k <= h.LastUsed(); ++k)
                 n += static_cast<double>(h.Counts()[static_cast<size_t>(k)]);
-            const double start = static_cast<double>(h.Base() + static_cast<uint64_t>(i)) * (h.Width() / 1000.0);
+            const double start =
+                static_cast<double>(h.Base() + static_cast<uint64_t>(i)) * (h.Width() / 1000.0);
             x.push_back(start + width / 2);
             count.push_back(n);
             top = std::max(top, n);

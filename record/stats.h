@@ -17,7 +17,9 @@ struct RunningStats {
     // Sample standard deviation (divided by n - 1); 0 for fewer than two values.
     double StdDev() const;
     // Share of values in tolerance, 0 to 1.
-    double ToleranceShare() const { return n ? static_cast<double>(inTolerance) / static_cast<double>(n) : 0.0; }
+    double ToleranceShare() const {
+        return n ? static_cast<double>(inTolerance) / static_cast<double>(n) : 0.0;
+    }
 };
 
 // The tolerance window in millimetres.

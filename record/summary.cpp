@@ -63,7 +63,8 @@ std::vector<TrendSummary::Column> TrendSummary::Columns(size_t columns) const {
             col.max = std::max(col.max, b.max);
         }
     }
-    out.erase(std::remove_if(out.begin(), out.end(), [](const Column &c) { return c.min > c.max; }), out.end());
+    out.erase(std::remove_if(out.begin(), out.end(), [](const Column &c) { return c.min > c.max; }),
+              out.end());
     return out;
 }
 

@@ -79,7 +79,8 @@ TEST(RecordFormat, RowCarriesTheAnswerInTheHeadersOrder) {
     };
     const Case cases[] = {
         // A zone west of UTC; a millisecond of 0; the last answer before a whole second.
-        {"EST5", 1796634902000LL, 0.0, 5, false, "2026-12-07T04:15:02.000-05:00,0.000,", ",0.005,2,50,990,-1400,300,1700,0\n"},
+        {"EST5", 1796634902000LL, 0.0, 5, false, "2026-12-07T04:15:02.000-05:00,0.000,",
+         ",0.005,2,50,990,-1400,300,1700,0\n"},
         {"UTC0", 1796634902999LL, 86399.9995, 30000999, true, "2026-12-07T09:15:02.999+00:00,86400.000,",
          ",30000.999,2,50,990,-1400,300,1700,1\n"},
         // Half-hour zones; an answer taken a moment before the start counts from 0.
@@ -138,8 +139,9 @@ TEST(RecordFormat, CommentLinesCarryTheFactsOnOneLineEach) {
     EXPECT_EQ(lines[2], "# hardware 1: 1024-pixel; 7.8\xC2\xB5m pixel-pitch");
     EXPECT_EQ(lines[3], "# hardware 2: two lines");
     EXPECT_EQ(lines[5], "# firmware: K-VOR-RN SIM firmware 3.00");
-    EXPECT_EQ(lines[6], "# parameters (set 0 words 0-14, set 1 words 0-14): 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 "
-                        "101 102 103 104 105 106 107 108 109 110 111 112 113 114 115");
+    EXPECT_EQ(lines[6],
+              "# parameters (set 0 words 0-14, set 1 words 0-14): 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 "
+              "101 102 103 104 105 106 107 108 109 110 111 112 113 114 115");
     EXPECT_EQ(lines[7], "# scale: 16384 (x 1/16384), offset: -30000 um");
     EXPECT_EQ(lines[8], "# started: 2026-12-07T09:15:02.123+00:00");
 }
@@ -231,7 +233,8 @@ TEST(RecordStats, WindowConvertedByTheScaleAndOffset) {
         {512, 100, 16384, 30000, 30.412, 30.612},
         {512, 100, 32768, 0, 0.824, 1.224},
         // A scale above 32 bits' worth of product with the tolerance.
-        {4000, 60000, 4000000000u, -5000, 4000000000.0 * 4000 / 16384000.0 - 5.0 - 4000000000.0 * 60000 / 16384000.0,
+        {4000, 60000, 4000000000u, -5000,
+         4000000000.0 * 4000 / 16384000.0 - 5.0 - 4000000000.0 * 60000 / 16384000.0,
          4000000000.0 * 4000 / 16384000.0 - 5.0 + 4000000000.0 * 60000 / 16384000.0},
     };
     for (const Case &c : cases) {

@@ -29,10 +29,10 @@
 
 #include "../measure/loop_helpers.h"
 #include "K-VOR-RNZazorU30.h"
-#include "measure.h"
 #include "csv.h"
 #include "feed.h"
 #include "fixtures.h"
+#include "measure.h"
 #include "qcustomplot.h"
 #include "recorder.h"
 #include "recorder_app.h"
@@ -361,8 +361,8 @@ TEST_F(RecorderWindowTest, AFileThatCannotBeOpenedIsSaidInTheWindowAndOnTheStatu
     }
     Click("start");
     EXPECT_FALSE(TheRecorder().Recording());
-    const std::string text =
-        "Cannot record into " + dir.filePath("x.csv").toStdString() + ": it holds other columns than a recording. Choose another file.";
+    const std::string text = "Cannot record into " + dir.filePath("x.csv").toStdString() +
+                             ": it holds other columns than a recording. Choose another file.";
     EXPECT_EQ(window->Message().toStdString(), text);
     EXPECT_EQ(StatusText(), text);
 }
@@ -373,8 +373,9 @@ TEST_F(RecorderWindowTest, ADiskThatFillsStopsTheRecordingAndRunGoesOn) {
     const std::string small = dir.filePath("small").toStdString();
     ASSERT_EQ(::mkdir(small.c_str(), 0755), 0);
     if (::mount("kvor-rec-full", small.c_str(), "tmpfs", 0, "size=64k,mode=0755") != 0)
-        GTEST_SKIP() << "cannot mount a small tmpfs here (" << std::strerror(errno)
-                     << "); RecordFile.AFileThatCannotGrowStopsTheRecordingOnAWholeRow covers a failing write";
+        GTEST_SKIP()
+            << "cannot mount a small tmpfs here (" << std::strerror(errno)
+            << "); RecordFile.AFileThatCannotGrowStopsTheRecordingOnAWholeRow covers a failing write";
     struct Unmount {
         std::string d;
         ~Unmount() { ::umount2(d.c_str(), MNT_DETACH); }
@@ -404,7 +405,8 @@ TEST_F(RecorderWindowTest, ADiskThatFillsStopsTheRecordingAndRunGoesOn) {
     schedule.when([&] { return filled && !TheRecorder().Recording(); },
                   [&] {
                       atFailure = collector.raw.size();
-                      schedule.when([&] { return collector.raw.size() >= atFailure + 50; }, [] { stop_flag = 1; });
+                      schedule.when([&] { return collector.raw.size() >= atFailure + 50; },
+                                    [] { stop_flag = 1; });
                   });
     schedule.safetyStop(20.0);
     PushRUN();

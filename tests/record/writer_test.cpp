@@ -158,7 +158,11 @@ TEST_F(RecordFile, OtherFilesAreRefusedAndLeftAlone) {
         {"other.csv", "time,value\n1,2\n", "holds other columns"},
         {"wider.csv", std::string(kRecordHeaderRow) + ",note\n", "holds other columns"},
         {"notes.txt", "# just a note\n", "not a recording"},
-        {"binary.bin", std::string("\x7f" "ELF\x02\x01", 6), "not a recording"},
+        {"binary.bin",
+         std::string("\x7f"
+                     "ELF\x02\x01",
+                     6),
+         "not a recording"},
     };
     for (const Case &c : cases) {
         const std::string path = Path(c.name);
@@ -237,8 +241,9 @@ TEST_F(RecordFile, AKilledRecorderLeavesWholeRowsOnly) {
     const long rows = WholeNumberedRows(Lines(text));
     ASSERT_GT(rows, 0);
     const long lost = made - rows;
-    std::printf("killed recorder: %ld rows produced, %ld in the file, %ld lost (%.0f ms of rows at %.0f rows/s)\n",
-                made, rows, lost, lost * kPace * 1000.0, 1.0 / kPace);
+    std::printf(
+        "killed recorder: %ld rows produced, %ld in the file, %ld lost (%.0f ms of rows at %.0f rows/s)\n",
+        made, rows, lost, lost * kPace * 1000.0, 1.0 / kPace);
     EXPECT_GE(lost, 0);
     EXPECT_LE(lost, static_cast<long>(1.0 / kPace)) << "more than a second of rows lost";
 }
