@@ -13,6 +13,7 @@
 #include "panel_reports.h"
 #include "params.h"
 #include "protocol.h"
+#include "recorder_app.h"
 #include "rs232.h"
 #include "sensor_sim.h"
 #include "settings.h"
@@ -39,6 +40,7 @@ struct CommandLine {
     std::string eepromFile;
     int com = 0; // --com N (0: not given)
     bool noSettings = false;
+    std::string recordFile;
 };
 
 enum ParseResult { kParseRun, kParseHelp, kParseVersion, kParseError };
@@ -54,6 +56,8 @@ void PrintUsage(std::FILE *out) {
                  "  --simulate       run a simulated sensor inside the program on serial port 1\n"
                  "  --eeprom FILE    with --simulate: keep the simulated sensor's EEPROM in FILE\n"
                  "  --no-settings    neither read nor write the settings file\n"
+                 "  --record FILE    record every RUN answer into the CSV file FILE from the start\n"
+                 "                   (an existing recording is continued, without a second header)\n"
                  "  --check          load the panels, say where the program's files were found, exit\n"
                  "  --version        show the version and exit\n"
                  "  --help           show this help and exit\n"
@@ -140,6 +144,12 @@ ParseResult ParseCommandLine(int argc, char **argv, CommandLine *cl, std::string
                 return kParseError;
             }
             cl->eepromFile = value;
+        } else if (MatchOption(arg, "--record", argc, argv, &i, &value, &hasValue)) {
+            if (!hasValue || value.empty()) {
+                *error = "--record needs a file name";
+                return kParseError;
+            }
+            cl->recordFile = value;
         } else {
             *error = "unknown option '" + arg + "'";
             return kParseError;
@@ -405,6 +415,10 @@ void RunProgram(const CommandLine &cl) {
     InitGUI();
     DisplayPanel(pHandle);
     DisplayPanel(pPara1);
+    // Recording from the start: the header carries what the start-up exchange found.
+    std::string error;
+    if (!cl.recordFile.empty() && !StartRecordingInto(cl.recordFile, &error))
+        std::fprintf(stderr, "%s: --record: %s\n", kProgramName, error.c_str());
     RunUserInterface();
 }
 
@@ -459,11 +473,25 @@ int KvorMain(int argc, char **argv) {
         return result;
     }
     SetExportReport(ShowExportReport);
+    // The recorder window's contents; a file given with --record is checked before the link.
+    SetUpRecorder(pPopup);
+    if (!cl.recordFile.empty() && !CheckRecordFile(cl.recordFile, &error)) {
+        std::fprintf(stderr, "%s: --record: %s\n", kProgramName, error.c_str());
+        ShutDownRecorder();
+        DiscardLoadedPanels();
+        if (simulator) {
+            simulator->stop();
+            SetComPortDevice(1, port1Device);
+        }
+        return -1;
+    }
 
     RunProgram(cl);
-    // CC_PANEL has closed the port already; closing again is harmless.
+    // CC_PANEL has closed the port already; closing again is harmless. The recording's last rows
+    // reach the disk before the window goes.
     ConnectionShutdown();
     CloseCom(com);
+    ShutDownRecorder();
     if (simulator) {
         simulator->stop();
         SetComPortDevice(1, port1Device);

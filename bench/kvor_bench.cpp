@@ -26,7 +26,9 @@
 #include <thread>
 #include <vector>
 
+#include <malloc.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "K-VOR-RNZazorU30.h"
@@ -36,6 +38,10 @@
 #include "connection.h"
 #include "devwatch.h"
 #include "measure.h"
+#include "recorder.h"
+#include "recorder_app.h"
+#include "qcustomplot.h"
+#include "recorder_window.h"
 #include "rs232.h"
 #include "sensor_sim.h"
 #include "state.h"
@@ -62,7 +68,9 @@ struct Settings {
     size_t memoryExchanges = kMemoryExchanges;
     double unpacedDeadline = 90.0; // an unpaced RUN that takes longer is cut short
     double reconnectWait = 10.0;   // seconds of waiting for an unplugged device
-    std::string only;              // one part only (for profiling): run, stop, video, free, reconnect
+    std::string only;              // one part only (for profiling): run, stop, video, free, reconnect, record
+    size_t recordAnswers = 1000000; // answers fed straight to the recorder
+    size_t trendAnswers = 2200000;  // a day at the line's pace, for the trend's redraw
 };
 
 // --- measuring ----------------------------------------------------------------------------------
@@ -655,6 +663,223 @@ void ReportReconnect(const Results &r) {
     Figure("9", "device plugged back in to the port open again: " + Fixed(r.reconnectSeconds, 2) + " s",
            "<= 3 s", r.reconnectOk && r.reconnectSeconds <= 3.0);
     Note("the watch looks once a second; the rest is the start-up exchange with its four 0.1 s pauses");
+// --- the recorder -------------------------------------------------------------------------------
+
+double ProcessCpuSeconds() {
+    rusage u;
+    if (getrusage(RUSAGE_SELF, &u) != 0) return 0.0;
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+std::string BenchDir() {
+    const std::string dir = QDir::tempPath().toStdString() + "/kvor-bench-record-" + std::to_string(getpid());
+    QDir().mkpath(QString::fromStdString(dir));
+    return dir;
+}
+
+// An answer as RUN hands it out, its value wandering a little, taken 'seconds' into a recording.
+RawAnswer BenchAnswer(size_t i, double seconds) {
+    RawAnswer a{};
+    a.valuePx = static_cast<uint16_t>(2000 + (i * 7919) % 97);
+    a.leftEdge = static_cast<uint16_t>(a.valuePx - 480);
+    a.rightEdge = a.valuePx;
+    a.umValue = 30000u + a.valuePx;
+    a.setpointPx = 2048;
+    a.tolerancePx = 100;
+    a.edges = 2;
+    a.analogMax = 2100;
+    a.analogMin = 1990;
+    a.analogOut = a.valuePx;
+    a.inTolerance = a.valuePx >= 1948 && a.valuePx <= 2148;
+    a.scale = 16384;
+    a.monotonic = 1000.0 + seconds;
+    a.wallMs = 1796634902000LL + static_cast<int64_t>(seconds * 1000.0);
+    return a;
+}
+
+// RUN at the line's pace with recording on and the recorder window showing its plots.
+void MeasureRecordedRun(const Settings &s, const kvorsim::Options &opt) {
+    const std::string dir = BenchDir();
+    const std::string path = dir + "/paced.csv";
+    SetUpRecorder(pPopup);
+    DisplayPanel(pPopup);
+    std::string error;
+    if (!StartRecordingInto(path, &error)) {
+        Note("recording could not start: " + error);
+        return;
+    }
+    g_sim->setPacing(true);
+    g_sim->takeRequests();
+    const size_t base = g_sim->requestCount();
+    Window w;
+    const double p0 = ProcessCpuSeconds();
+    RunWindow(PANEL_BTNRun, s.warmup, s.pacedSeconds, w);
+    const double p1 = ProcessCpuSeconds();
+    const uint64_t rows = TheRecorder().Rows();
+    TheRecorder().Stop();
+    const std::vector<kvorsim::Request> log = g_sim->takeRequests();
+    const std::vector<kvorsim::Request> window = Between(log, base, w.begin, w.end);
+    const double rate = RatePerSecond(ReceivedTimes(window, 8));
+    const double limit = 1.0 / RunExchangeSeconds(opt.baud, opt.processingDelay);
+    const double cpu = w.end.t > w.begin.t ? (w.end.cpu - w.begin.cpu) / (w.end.t - w.begin.t) : 0.0;
+    Figure("R1",
+           "RUN at " + std::to_string(opt.baud) + " baud, paced, recording on: " + Fixed(rate, 2) + "/s, " +
+               Fixed(rate / limit, 3) + " of the limit",
+           ">= 0.98", w.ended && rate / limit >= 0.98);
+    Note("CPU of the GUI thread meanwhile: " + Fixed(cpu, 4) + " of one core; whole process (simulator too) " +
+         Fixed((p1 - p0) / (s.warmup + s.pacedSeconds), 4) + "; " + std::to_string(rows) + " rows recorded");
+    if (!w.ended) Note("THE RUN ENDED BEFORE ITS WINDOW DID, with: " + w.status);
+    HidePanel(pPopup);
+    ShutDownRecorder();
+    Settle(0.1);
+    std::remove(path.c_str());
+    QDir(QString::fromStdString(dir)).removeRecursively();
+}
+
+// Feeds answers first .. first + n - 1 straight to the recorder, as fast as the GUI thread can.
+void Feed(Recorder &rec, size_t first, size_t n) {
+    for (size_t i = first; i < first + n; ++i)
+        rec.OnRawAnswer(BenchAnswer(i, i / 25.5));
+}
+
+// Resident memory in use: what the allocator keeps free for later goes back to the system first,
+// so that the figure shows what the recorder holds, not the allocator's cache.
+long LiveKb() {
+    malloc_trim(0);
+    return StatusKb("VmRSS");
+}
+
+// Waits until the writer has written every row handed to it (at most 30 s).
+void CatchUp(Recorder &rec) {
+    const double until = Timer() + 30.0;
+    while (rec.Recording() && rec.RowsWritten() < rec.Rows() && Timer() < until)
+        Settle(0.005);
+}
+
+// The recorder alone: answers fed straight to it, without pacing.
+void MeasureRecorderAlone(const Settings &s) {
+    const std::string dir = BenchDir();
+    RecordFacts facts;
+    facts.program = "kvor-bench";
+    std::string error;
+    const size_t burst = 100000;
+    {
+        // In bursts of 100 000 answers, the writer catching up in between: every row recorded.
+        Recorder rec;
+        const long rss0 = LiveKb();
+        if (!rec.Start(dir + "/bursts.csv", facts, 1000.0, 1796634902000LL, &error)) {
+            Note("the recorder could not start: " + error);
+            return;
+        }
+        double cpu = 0.0, wall = 0.0;
+        long long allocs = 0;
+        long rssFirst = 0, peak = 0;
+        const double p0 = ProcessCpuSeconds();
+        for (size_t first = 0; first < s.recordAnswers; first += burst) {
+            const double t0 = Timer(), c0 = ThreadCpuSeconds();
+            const long long a0 = ThreadAllocations();
+            Feed(rec, first, std::min(burst, s.recordAnswers - first));
+            cpu += ThreadCpuSeconds() - c0;
+            wall += Timer() - t0;
+            allocs += ThreadAllocations() - a0;
+            peak = std::max(peak, StatusKb("VmRSS"));
+            CatchUp(rec);
+            if (first == 0) rssFirst = LiveKb();
+        }
+        const double p1 = ProcessCpuSeconds();
+        const long rssFed = LiveKb();
+        const uint64_t rows = rec.RowsWritten();
+        rec.Stop();
+        const long rssStopped = LiveKb();
+        const double n = static_cast<double>(s.recordAnswers);
+        const double us = cpu / n * 1e6;
+        Figure("R2", "recorder CPU per answer on the GUI thread (row, hand-over, statistics, trend): " + Fixed(us, 2) + " us",
+               "<= 50 us", us <= 50.0);
+        Note("the GUI thread took " + Fixed(wall / n * 1e6, 2) + " us per answer; with the writer thread " +
+             Fixed((p1 - p0) / n * 1e6, 2) + " us of CPU per answer; " + std::to_string(rows) + " of " +
+             std::to_string(s.recordAnswers) + " rows in the file; " + Fixed(static_cast<double>(allocs) / n, 2) +
+             " heap allocations per answer");
+        Figure("R3",
+               "resident memory after " + std::to_string(s.recordAnswers) + " answers: " + std::to_string(rssFed) +
+                   " kB, growth from the first " + std::to_string(burst) + ": " + std::to_string(rssFed - rssFirst) + " kB",
+               "bounded", rec.Rows() == s.recordAnswers && rssFed - rssFirst < 1024);
+        Note("before recording " + std::to_string(rss0) + " kB; at most " + std::to_string(peak) +
+             " kB with a burst's rows waiting for the writer; " + std::to_string(rssStopped) + " kB once stopped");
+    }
+    {
+        // All at once: the GUI thread outruns the writer's one write() per row.
+        Recorder rec;
+        std::string text;
+        rec.OnFailure([&text](const std::string &t) { text = t; });
+        if (!rec.Start(dir + "/free.csv", facts, 1000.0, 1796634902000LL, &error)) return;
+        const long rss0 = StatusKb("VmRSS");
+        const double t0 = Timer();
+        size_t fed = 0;
+        long peak = 0;
+        for (; fed < s.recordAnswers && rec.Recording(); fed += 10000) {
+            Feed(rec, fed, 10000);
+            peak = std::max(peak, StatusKb("VmRSS"));
+        }
+        const double t1 = Timer();
+        const bool stopped = !rec.Recording();
+        rec.Stop();
+        Note("R3b all " + std::to_string(s.recordAnswers) + " answers without a pause: fed at " +
+             Fixed(static_cast<double>(fed) / (t1 - t0), 0) + "/s, the writer wrote " +
+             std::to_string(rec.RowsWritten()) + " rows; " +
+             (stopped ? "the recording stopped once 32 MB of rows waited (\"" + text + "\")"
+                      : std::string("every row written")) +
+             "; resident at most " + std::to_string(peak - rss0) + " kB above the start");
+    }
+    QDir(QString::fromStdString(dir)).removeRecursively();
+}
+
+// Redrawing the trend and the histogram of a day's recording.
+void MeasureTrendRedraw(const Settings &s) {
+    const std::string dir = BenchDir();
+    const std::string path = dir + "/day.csv";
+    SetUpRecorder(pPopup);
+    DisplayPanel(pPopup);
+    RecorderWindow *window = TheRecorderWindow();
+    RecordFacts facts;
+    facts.program = "kvor-bench";
+    Recorder &rec = TheRecorder();
+    std::string error;
+    if (!window || !rec.Start(path, facts, 1000.0, 1796634902000LL, &error)) {
+        Note("the recorder could not start: " + error);
+        return;
+    }
+    // Fed in steps that let the writer catch up: what matters here is the day's summary.
+    for (size_t i = 0; i < s.trendAnswers; ++i) {
+        rec.OnRawAnswer(BenchAnswer(i, i / 25.5));
+        if (i % 100000 == 99999) {
+            const double until = Timer() + 30.0;
+            while (rec.RowsWritten() < i + 1 && Timer() < until)
+                Settle(0.01);
+        }
+    }
+    if (!rec.Recording()) Note("THE RECORDING STOPPED EARLY");
+    rec.Stop();
+    Settle(0.1);
+    std::vector<double> times;
+    for (int k = 0; k < 20; ++k) {
+        const double t0 = Timer();
+        window->UpdatePlots(true);
+        times.push_back(Timer() - t0);
+    }
+    const double median = Median(times) * 1000.0;
+    Figure("R4",
+           "redraw of the trend and the histogram of " + std::to_string(s.trendAnswers) + " rows (" +
+               Fixed(rec.Trend().Buckets().back().tLast / 3600.0, 1) + " h): median " + Fixed(median, 2) + " ms",
+           "<= 50 ms", median <= 50.0);
+    Note("largest of 20: " + Fixed(Max(times) * 1000.0, 2) + " ms; the trend holds " +
+         std::to_string(rec.Trend().Buckets().size()) + " buckets of " + std::to_string(rec.Trend().Span()) +
+         " rows; plot " + std::to_string(window->TrendPlot()->width()) + " x " +
+         std::to_string(window->TrendPlot()->height()) + " px");
+    HidePanel(pPopup);
+    ShutDownRecorder();
+    std::remove(path.c_str());
+    QDir(QString::fromStdString(dir)).removeRecursively();
 }
 
 // Ends the process if the benchmark hangs, however it hangs.
@@ -697,11 +922,13 @@ int main(int argc, char **argv) {
             settings.startupTrials = 2;
             settings.memoryExchanges = 3000;
             settings.reconnectWait = 4.0;
+            settings.recordAnswers = 200000;
+            settings.trendAnswers = 500000;
         } else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
             settings.only = argv[++i];
             settings.startupTrials = 1;
         } else {
-            std::printf("usage: kvor-bench [--quick] [--only run|stop|video|free|reconnect]\n");
+            std::printf("usage: kvor-bench [--quick] [--only run|stop|video|free|reconnect|record]\n");
             return std::strcmp(argv[i], "--help") == 0 ? 0 : 2;
         }
     }
@@ -773,6 +1000,12 @@ int main(int argc, char **argv) {
 
     Report(r, options);
     ReportReconnect(r);
+    if (wanted("record")) {
+        Progress("the recorder");
+        MeasureRecordedRun(settings, options);
+        MeasureRecorderAlone(settings);
+        MeasureTrendRedraw(settings);
+    }
     std::printf("kvor-bench: %ld cores online, load average %s before, %s after\n",
                 sysconf(_SC_NPROCESSORS_ONLN), loadBefore.c_str(), LoadAverage().c_str());
     for (const std::string &l : g_lines)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots: the program with the simulated sensor under Xvfb, once while RUN
-# measures and once while VIDEO shows the CCD line; then on two small screens. Needs xvfb, xauth, imagemagick and xdotool.
+# measures, once while VIDEO shows the CCD line, and the recorder window during RUN; then on two
+# small screens. Needs xvfb, xauth, imagemagick and xdotool.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=${1:-docs}
@@ -39,3 +40,18 @@ xvfb-run -a -s '-screen 0 1920x1080x24' bash -c "
   import -window root '$out/screenshot-150-percent.png'
   kill \$pid
 "
+# The recorder window during RUN, recording into a file of its own, beside the main window.
+rec=$(mktemp -d)
+xvfb-run -a -s '-screen 0 2200x800x24' bash -c "
+  $bin --simulate --record '$rec/line.csv' & pid=\$!
+  sleep 4
+  xdotool mousemove 342 425 click 1         # Recorder
+  sleep 1
+  xdotool search --name 'K-VOR-RN Recorder' windowmove 1190 0
+  sleep 0.5
+  xdotool mousemove 75 646 click 1          # RUN
+  sleep 20
+  import -window root -crop 980x700+1190+0 +repage '$out/screenshot-recorder.png'
+  kill \$pid
+"
+rm -rf "$rec"
