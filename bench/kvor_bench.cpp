@@ -663,6 +663,8 @@ void ReportReconnect(const Results &r) {
     Figure("9", "device plugged back in to the port open again: " + Fixed(r.reconnectSeconds, 2) + " s",
            "<= 3 s", r.reconnectOk && r.reconnectSeconds <= 3.0);
     Note("the watch looks once a second; the rest is the start-up exchange with its four 0.1 s pauses");
+}
+
 // --- the recorder -------------------------------------------------------------------------------
 
 double ProcessCpuSeconds() {
