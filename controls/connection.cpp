@@ -42,6 +42,7 @@ std::string g_firmware;
 // What the panel shows, so that an answer that changes nothing (RUN: one every 40 ms) costs no
 // more than a comparison.
 int g_shownPanel = 0;
+std::string g_lampMeaning; // the lamp's tooltip in the panel file
 int g_shownLamp = -1;
 bool g_tipStale = true;
 
@@ -62,6 +63,10 @@ void ShowLamp(void) {
         g_shownPanel = pHandle;
         g_shownLamp = -1;
         g_tipStale = true;
+        // What the lamp means comes from the panel file; the link's state follows it.
+        char meaning[512] = {0};
+        GetCtrlToolTip(pHandle, PANEL_LEDLink, meaning, sizeof meaning);
+        g_lampMeaning = meaning;
     }
     if (g_lamp == g_shownLamp && !g_tipStale) return;
     if (g_lamp != g_shownLamp) {
@@ -69,7 +74,8 @@ void ShowLamp(void) {
         g_shownLamp = g_lamp;
     }
     const std::string device = ComPortDevice(com);
-    const std::string tip = "COM" + std::to_string(com) + ": " + (device.empty() ? "no device" : device) +
+    const std::string tip = (g_lampMeaning.empty() ? std::string() : g_lampMeaning + "\n") + "COM" +
+                            std::to_string(com) + ": " + (device.empty() ? "no device" : device) +
                             "\nFirmware: " + (g_firmware.empty() ? "not read" : g_firmware) +
                             "\nLink: " + LampText(g_lamp);
     SetCtrlToolTip(pHandle, PANEL_LEDLink, tip.c_str());

@@ -233,6 +233,7 @@ void PushVIDEO(void) {
     FlushOutQ(com);
     FlushInQ(com);
     EndLoop();
+    SetActiveCtrl(pHandle, PANEL_BTNVideo);
 }
 
 void PushSTOP(void) {

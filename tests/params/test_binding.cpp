@@ -223,19 +223,32 @@ TEST_F(PanelBinding, ThresholdLineUsesAdcmax) {
         ASSERT_EQ(v, 852);
 }
 
-TEST_F(PanelBinding, ReceivedHardwareVariantDoesNotChangeTheDimming) {
-    SetCtrlAttribute(pPara1, PARA1_NEDITTolerance, ATTR_DIMMED, 0);
-    LoadValidSet();
-    parameter.set0[13] = 3;
-    SetPanelValues();
-    EXPECT_EQ(U16(pPara1, PARA1_DROPHardware), 3);
-    EXPECT_EQ(Dimmed(pPara1, PARA1_NEDITTolerance), 0);
-
-    SetCtrlAttribute(pPara1, PARA1_NEDITTolerance, ATTR_DIMMED, 1);
-    parameter.set0[13] = 0;
-    SetPanelValues();
-    EXPECT_EQ(U16(pPara1, PARA1_DROPHardware), 0);
-    EXPECT_EQ(Dimmed(pPara1, PARA1_NEDITTolerance), 1);
+TEST_F(PanelBinding, EveryReceivedSetRefreshesTheToleranceDisplayAndItsDimming) {
+    // After a GET, a file or a reconnection the tolerance in mm and the tolerance field's dimming
+    // follow the set that reached the panels, not the set before.
+    struct Case {
+        uint16_t variant, tolerance;
+        uint32_t scale;
+        int dimmed;
+        double mm;
+    };
+    const Case cases[] = {
+        {3, 250, 16384, 1, 0.25}, {0, 100, 32768, 0, 0.2}, {1, 4096, 16384, 1, 4.096}, {2, 1, 24576, 0, 0.0015},
+    };
+    for (const Case &c : cases) {
+        SetCtrlAttribute(pPara1, PARA1_NEDITTolerance, ATTR_DIMMED, c.dimmed ? 0 : 1); // the other way
+        SetCtrlVal(pHandle, PANEL_TOLVALUE, -1.0);
+        LoadValidSet();
+        parameter.set0[13] = c.variant;
+        parameter.set0[7] = c.tolerance;
+        parameter.scale = c.scale;
+        SetPanelValues();
+        EXPECT_EQ(U16(pPara1, PARA1_DROPHardware), c.variant);
+        EXPECT_EQ(Dimmed(pPara1, PARA1_NEDITTolerance), c.dimmed) << "variant " << c.variant;
+        double mm = 0;
+        GetCtrlVal(pHandle, PANEL_TOLVALUE, &mm);
+        EXPECT_DOUBLE_EQ(mm, c.mm) << "variant " << c.variant;
+    }
 }
 
 TEST_F(PanelBinding, DrawsAxisCursorsAndBandsOverTheOldOnes) {

@@ -13,6 +13,7 @@
 
 #include "K-VOR-RNZazorU30.h"
 #include "com232.h"
+#include "exchange.h"
 #include "fixtures.h"
 #include "testhooks.h"
 #include "measure.h"
@@ -121,7 +122,9 @@ protected:
         sim->inject(MakeFault(f, command));
         const size_t index =
             static_cast<size_t>(std::find(kStartUp.begin(), kStartUp.end(), command) - kStartUp.begin()) + 1;
-        if (Silences(f)) JumpClock::AfterRequests(sim, index, f == LineFault::Truncate ? 0.2 : 0.0);
+        const bool frame = command != 7; // the firmware answer is no frame
+        if (frame ? LeavesUnanswered(f) : Silences(f))
+            JumpClock::AfterRequests(sim, index, f == LineFault::Truncate ? 0.2 : 0.0);
         com = 1;
         InitRS232(com);
     }
@@ -156,8 +159,7 @@ TEST_P(StartUpFaults, LineCheck) {
         EXPECT_EQ(Commands(*sim), std::vector<int>{5});
         break;
     case LineFault::Extend:
-    case LineFault::CorruptCommand:
-        // The line check looks at the start word only; the bytes beyond 36 are dropped.
+        // The bytes beyond 36 are dropped.
         ExpectCleanStartUp();
         break;
     default:
@@ -191,16 +193,8 @@ TEST_P(StartUpFaults, HardwareInformation) {
         EXPECT_EQ(ADCMAX, 256);
         EXPECT_EQ(StatusText(), kFirmware);
         break;
-    case LineFault::CorruptCommand:
-        // A wrong command word: the eleven words are taken, nothing is derived from them.
-        EXPECT_EQ(ccdtype, 1);
-        EXPECT_EQ(adcmax, 256);
-        EXPECT_EQ(pixE, 1024);
-        EXPECT_EQ(xArray8[255], -1.0);
-        EXPECT_EQ(ADCMAX, 1024);
-        EXPECT_EQ(StatusText(), kFirmware);
-        break;
     default:
+        // No answer, or one with another command word (dropped): nothing of it is taken.
         EXPECT_EQ(ccdtype, 0xBEEF) << "a hardware answer that never came changed the hardware";
         EXPECT_EQ(pixE, 1024);
         EXPECT_EQ(xArray8[255], -1.0);
@@ -222,14 +216,14 @@ TEST_P(StartUpFaults, ParameterRead) {
 
     EXPECT_EQ(Commands(*sim), kStartUp);
     const std::vector<uint16_t> after(parameter.set0, parameter.set0 + 15);
-    if (Silences(GetParam())) {
+    if (LeavesUnanswered(GetParam())) {
         if (GetParam() != LineFault::Late) {
             // The late answer may still land in a later wait and be taken there.
             EXPECT_EQ(after, before) << "set 0 changed without an answer";
             EXPECT_EQ(StatusText(), kFirmware);
         }
     } else {
-        // The answer's start and command words are not examined; extra bytes are dropped.
+        // The answer's start word is not examined; extra bytes are dropped.
         EXPECT_EQ(after, std::vector<uint16_t>(ram0, ram0 + 15));
         EXPECT_EQ(StatusText(), kFirmware);
     }
@@ -287,12 +281,12 @@ TEST_P(ExchangeFaults, ParameterReadThenTheNextRead) {
     const std::vector<uint16_t> before(parameter.set0, parameter.set0 + 15);
     const LineFault f = GetParam();
     sim->inject(MakeFault(f, 2));
-    if (Silences(f)) JumpClock::AfterRequests(sim, 1, f == LineFault::Truncate ? 0.2 : 0.0);
+    if (LeavesUnanswered(f)) JumpClock::AfterRequests(sim, 1, f == LineFault::Truncate ? 0.2 : 0.0);
 
     PushGET(RAM, 0);
 
     const std::vector<uint16_t> after(parameter.set0, parameter.set0 + 15);
-    if (Silences(f)) {
+    if (LeavesUnanswered(f)) {
         EXPECT_EQ(StatusText(), "Timeout-RS-232...");
         EXPECT_EQ(after, before);
         EXPECT_EQ(rx_flag, 0);
@@ -343,8 +337,8 @@ TEST_P(ExchangeFaults, RunAnswer) {
     EXPECT_EQ(stop_flag, 1);
     if (Silences(f)) {
         EXPECT_EQ(StatusText(), "Timeout RS232-Line!");
-        // RUN releases itself only; VIDEO waits for the STOP commit.
-        EXPECT_EQ(LoopButtons(), (std::vector<int>{0, 1, 0}));
+        // However RUN ended, the program is idle again.
+        EXPECT_EQ(LoopButtons(), (std::vector<int>{0, 0, 0}));
         // Every answer before the lost one was drawn, and nothing was asked after it.
         EXPECT_EQ(drawings, requests - 1);
         EXPECT_LE(static_cast<size_t>(requests), faultAfter + 1);
@@ -355,8 +349,8 @@ TEST_P(ExchangeFaults, RunAnswer) {
     } else {
         EXPECT_EQ(StatusText(), "Line Ok!");
         EXPECT_EQ(LoopButtons(), (std::vector<int>{0, 0, 0}));
-        // A frame with another command word triggers the next request without a drawing; the
-        // answer to the last request may still have been on its way at STOP.
+        // A frame with another command word is dropped and triggers the next request without a
+        // drawing; the answer to the last request may still have been on its way at STOP.
         const int undrawn = f == LineFault::CorruptCommand ? 1 : 0;
         EXPECT_GE(drawings, requests - undrawn - 1);
         EXPECT_LE(drawings, requests - undrawn);
@@ -499,20 +493,20 @@ TEST_P(ExchangeFaults, Teach) {
     const LineFault f = GetParam();
     sim->setRawOverride(kRaw); // the sensor takes Mvalue 1000 as the new setpoint
     sim->inject(MakeFault(f, 6));
-    if (Silences(f)) JumpClock::AfterRequests(sim, 1, f == LineFault::Truncate ? 0.2 : 0.0);
+    if (LeavesUnanswered(f)) JumpClock::AfterRequests(sim, 1, f == LineFault::Truncate ? 0.2 : 0.0);
     double cursorX = 0, cursorY = 0;
     GetGraphCursor(pHandle, PANEL_GRAPH, 1, &cursorX, &cursorY);
 
     UserClick(pHandle, PANEL_ButtonTeach);
 
-    if (Silences(f)) {
+    if (LeavesUnanswered(f)) {
         EXPECT_EQ(StatusText(), "Timeout RS232-Line!");
         EXPECT_EQ(Commands(*sim), std::vector<int>{6}) << "no re-read after a teach without answer";
         if (f == LineFault::Late) {
             EXPECT_TRUE(WaitUntil([] { return rx_flag == 1; }, 10.0));
         }
     } else {
-        // Any frame answers a teach; both sets are read back.
+        // The teach's own answer (start word aside) is taken; both sets are read back.
         EXPECT_EQ(StatusText(), "Parameter-frame received! - Line Ok!");
         EXPECT_EQ(Commands(*sim), (std::vector<int>{6, 2, 2}));
         EXPECT_EQ(parameter.set0[6], 1000);
@@ -527,12 +521,12 @@ TEST_P(ExchangeFaults, Teach) {
 TEST_P(ExchangeFaults, ResetOfTheAnalogExtremes) {
     const LineFault f = GetParam();
     sim->inject(MakeFault(f, 11));
-    if (Silences(f)) JumpClock::AfterRequests(sim, 1, f == LineFault::Truncate ? 0.2 : 0.0);
+    if (LeavesUnanswered(f)) JumpClock::AfterRequests(sim, 1, f == LineFault::Truncate ? 0.2 : 0.0);
 
     UserClick(pHandle, PANEL_ButtonReset);
 
     EXPECT_EQ(Commands(*sim), std::vector<int>{11});
-    if (Silences(f)) {
+    if (LeavesUnanswered(f)) {
         EXPECT_EQ(StatusText(), "Timeout-RS-232...");
         if (f == LineFault::Late) {
             EXPECT_TRUE(WaitUntil([] { return rx_flag == 1; }, 10.0));
@@ -603,18 +597,20 @@ TEST_F(LineTest, BytesBeyondAFrameNeverCloseThePort) {
     ExpectWorking();
 }
 
-TEST_F(LineTest, UnsolicitedFrameDuringGetIsTakenAsTheAnswer) {
+TEST_F(LineTest, UnsolicitedFrameDuringGetIsNotTakenAsTheAnswer) {
     sim->inject(MakeFault(LineFault::Drop, 2));
     Timetable tt;
     tt.When([this] { return sim->requestCount() >= 1; },
             [this] { sim->sendUnsolicited(SensorFrame(11, 0, {11, 12, 13, 14, 15})); });
+    const uint16_t p0 = parameter.set0[0], p4 = parameter.set0[4];
+    JumpClock::AfterRequests(sim, 1);
 
     PushGET(RAM, 0);
 
-    // The first frame after the request ends the wait, whatever its command word.
-    EXPECT_EQ(StatusText(), "Parameter-frame received! - Line Ok!");
-    EXPECT_EQ(parameter.set0[0], 11);
-    EXPECT_EQ(parameter.set0[4], 15);
+    // Only a frame of the command GET sent answers it: the stray frame is dropped.
+    EXPECT_EQ(StatusText(), "Timeout-RS-232...");
+    EXPECT_EQ(parameter.set0[0], p0);
+    EXPECT_EQ(parameter.set0[4], p4);
     ExpectWorking();
 }
 
@@ -670,12 +666,15 @@ TEST_F(LineTest, UnsolicitedFramesDuringVideo) {
                 sim->inject(MakeFault(LineFault::Drop, 8));
                 rawAt = CountCommand(*sim, 8) + 1;
             });
+    unsigned long foreign = 0;
+    bool strayed = false;
     tt.When([this, &rawAt] { return rawAt > 0 && CountCommand(*sim, 8) >= rawAt; },
-            [this] {
-                rx_flag = 0;
+            [this, &foreign, &strayed] {
+                foreign = ForeignFrames();
+                strayed = true;
                 sim->sendUnsolicited(SensorFrame(2, 0, {77, 78}));
             });
-    tt.When([&rawAt] { return rawAt > 0 && rx_flag == 1 && parameter.command == 8; },
+    tt.When([&rawAt, &foreign, &strayed] { return strayed && ForeignFrames() > foreign && parameter.command == 8; },
             [this] { sim->sendUnsolicited(SensorFrame(8, 4321, {1100, 1000, 0, 0, 1000, 50, 2})); });
     // Later a block is lost, and a frame comes while the notification is off: it is no block.
     tt.When([this, &rawAt] { return rawAt > 0 && parameter.command == 8 && CountCommand(*sim, 8) >= rawAt + 2; },
@@ -707,7 +706,7 @@ TEST_F(LineTest, UnsolicitedFramesDuringVideo) {
     ExpectWorking();
 }
 
-TEST_F(LineTest, UnsolicitedFrameAnswersTeachAndReset) {
+TEST_F(LineTest, UnsolicitedFrameAnswersNeitherTeachNorReset) {
     for (int command : {6, 11}) {
         SCOPED_TRACE(command);
         sim->clearRequests();
@@ -715,14 +714,11 @@ TEST_F(LineTest, UnsolicitedFrameAnswersTeachAndReset) {
         Timetable tt;
         tt.When([this] { return sim->requestCount() >= 1; },
                 [this] { sim->sendUnsolicited(SensorFrame(3, 0, {9, 9, 9})); });
+        JumpClock::AfterRequests(sim, 1);
         UserClick(pHandle, command == 6 ? PANEL_ButtonTeach : PANEL_ButtonReset);
-        if (command == 6) {
-            EXPECT_EQ(Commands(*sim), (std::vector<int>{6, 2, 2}));
-            EXPECT_EQ(StatusText(), "Parameter-frame received! - Line Ok!");
-        } else {
-            EXPECT_EQ(Commands(*sim), std::vector<int>{11});
-            EXPECT_EQ(StatusText(), "Reset of analog-output Max/Min OK!");
-        }
+        // A frame of another command is no answer: each runs into its own time-out.
+        EXPECT_EQ(Commands(*sim), std::vector<int>{command});
+        EXPECT_EQ(StatusText(), command == 6 ? "Timeout RS232-Line!" : "Timeout-RS-232...");
     }
     ExpectWorking();
 }
@@ -760,8 +756,7 @@ TEST_F(LineTest, TeachWithoutAnswerEndsTheRunItWasGivenIn) {
     EXPECT_EQ(StatusText(), "Timeout RS232-Line!");
     EXPECT_EQ(stop_flag, 1);
     EXPECT_EQ(CountCommand(*sim, 2), 0u) << "no re-read after a teach without answer";
-    EXPECT_EQ(LoopButtons(), (std::vector<int>{0, 1, 0}));
-    UserCommit(pHandle, PANEL_BTNStop);
+    EXPECT_EQ(LoopButtons(), (std::vector<int>{0, 0, 0}));
     sim->clearFaults();
     ExpectWorking();
 }
@@ -795,9 +790,8 @@ TEST_F(LineTest, PortGoneDuringRunThenBack) {
     EXPECT_FALSE(sim->connected());
     EXPECT_EQ(StatusText(), "Timeout RS232-Line!");
     EXPECT_EQ(stop_flag, 1);
-    EXPECT_EQ(LoopButtons(), (std::vector<int>{0, 1, 0}));
+    EXPECT_EQ(LoopButtons(), (std::vector<int>{0, 0, 0}));
     EXPECT_TRUE(WaitUntil([] { return GetInQLen(com) < 0; })) << "the port that went away stays open";
-    UserCommit(pHandle, PANEL_BTNStop);
 
     // Every command reports its own time-out meanwhile.
     JumpClock::Hopeless(true);

@@ -164,6 +164,12 @@ inline bool Silences(LineFault f) {
     return f == LineFault::Drop || f == LineFault::Truncate || f == LineFault::Late;
 }
 
+// A fault after which a wait for an answer frame gets none: an answer with another command word
+// is no answer to the request, and is dropped.
+inline bool LeavesUnanswered(LineFault f) {
+    return Silences(f) || f == LineFault::CorruptCommand;
+}
+
 // Seconds a late answer comes after its request: well past the program's time-out.
 constexpr double kLateSeconds = 2.0;
 
