@@ -3,5 +3,6 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/setup.sh
-scripts/build.sh
+# Only what the window needs: the program, the simulated sensor and their data files.
+scripts/build.sh kvor-zodid kvor-sensor-sim kvor_data
 exec build/bin/kvor-zodid --simulate "$@"

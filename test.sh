@@ -5,6 +5,8 @@
 #
 #   KVOR_ASAN=0        leaves out the sanitizer build and its run
 #   FUZZ_SECONDS=N     seconds per fuzz target (default 30; 0 leaves the fuzz targets out)
+#   --quick            the plain suite only (no sanitizer build, no fuzz targets, no soak): the
+#                      quick loop while developing
 #   arguments          go to the plain test run's ctest (e.g. -R Soak); they leave out the
 #                      sanitizer run and the fuzz targets unless those are asked for above
 set -uo pipefail
@@ -15,6 +17,10 @@ scripts/setup.sh || { echo "0 passed, 1 failed"; exit 1; }
 
 asan=${KVOR_ASAN:-1}
 fuzz_seconds=${FUZZ_SECONDS:-30}
+if [ "${1:-}" = "--quick" ]; then
+  shift
+  set -- -E 'Soak|install_tree' "$@"
+fi
 if [ $# -gt 0 ]; then
   asan=${KVOR_ASAN:-0}
   fuzz_seconds=${FUZZ_SECONDS:-0}

@@ -5,6 +5,7 @@
 #include <exception>
 #include <vector>
 
+#include "com232.h"
 #include "feed_internal.h"
 #include "state.h"
 #include "utility.h"
@@ -133,4 +134,13 @@ void FillVideoLine(VideoLine *line) {
     line->adcmax = ADCMAX;
     line->monotonic = Timer();
     line->wallMs = WallClockMs();
+}
+
+int MeasureOnce(void) {
+    if (PushGETRAW() != 1) return 0;
+    CopyPPtoRAWVars();
+    RawAnswer answer;
+    FillRawAnswer(&answer, false);
+    PublishRawAnswer(answer);
+    return 1;
 }

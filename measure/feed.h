@@ -48,3 +48,7 @@ class MeasurementListener {
 
 void AddMeasurementListener(MeasurementListener *listener);
 void RemoveMeasurementListener(MeasurementListener *listener);
+
+// One raw-data request, its answer taken in and handed to the listeners, as RUN does for each
+// answer, but once and without panels. 1 when the answer came, 0 at the time-out.
+int MeasureOnce(void);
