@@ -400,7 +400,12 @@ TEST_F(ProgramTest, MemoryTargetRadioButtonsStayExclusive) {
 }
 
 TEST_F(ProgramTest, RunAndVideoWithoutSensorSelectRamAndTimeOut) {
-    // No port is open: the first raw-data request goes nowhere.
+    // No port is open: the first raw-data request goes nowhere. The clock moves on 0.4 s with
+    // every reading, so each wait runs into its time-out at once.
+    SetTimerFunction(+[] {
+        static double now = 1000.0;
+        return now += 0.4;
+    });
     UserClick(pHandle, PANEL_RBTFile);
     ASSERT_EQ(target, DATFILE);
     UserClick(pHandle, PANEL_BTNRun);
