@@ -176,6 +176,16 @@ QWidget *CreateLed(Control &c, QWidget *parent);
 // Shows the lamp in its frame colour.
 void ShowLed(Control &c);
 
+// What the testing library's operator needs of the controls (ui_controls.cpp).
+double CoerceValue(int type, double v);
+double ClampValue(const Control &c, double v);
+class QDoubleSpinBox *NumericEditOf(const Control &c);
+class QSlider *SlideOf(const Control &c);
+void ShowControlValue(Control &c);
+void ShowRingControlValue(Control &c);
+void RefreshPortChoices(Control &c);
+void ShowSlideReadout(Control &c);
+
 // --- graphs (ui_graph.cpp) --------------------------------------------------------------------
 QWidget *CreateGraph(Control &c, QWidget *parent, const ControlDesc &desc);
 QWidget *CreateStripChart(Control &c, QWidget *parent, const ControlDesc &desc);
