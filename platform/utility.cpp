@@ -18,13 +18,17 @@
 #include <utility>
 #include <vector>
 
-#include "testhooks.h"
+#include "hooks_internal.h"
 #include "userint.h"
 #include "utility.h"
 
-namespace {
+namespace kvor_ui {
+double (*g_clockOverride)(void) = nullptr;
+bool (*g_fileSelectPreset)(int *result, std::string *path) = nullptr;
+FileSelectRequest g_lastFileSelect{};
+} // namespace kvor_ui
 
-double (*g_clock)(void) = nullptr;
+namespace {
 
 const QElapsedTimer &Clock() {
     static const QElapsedTimer clock = [] {
@@ -35,8 +39,6 @@ const QElapsedTimer &Clock() {
     return clock;
 }
 
-std::deque<std::pair<int, std::string>> g_answers;
-FileSelectRequest g_lastRequest{};
 
 std::string Text(const char *s) {
     return s ? std::string(s) : std::string();
@@ -206,12 +208,8 @@ QString FilterName(const QString &patterns) {
 // --- time -----------------------------------------------------------------------------------------
 
 double Timer(void) {
-    if (double (*clock)(void) = g_clock) return clock();
+    if (double (*clock)(void) = kvor_ui::g_clockOverride) return clock();
     return static_cast<double>(Clock().nsecsElapsed()) / 1e9;
-}
-
-void SetTimerFunction(double (*clock)(void)) {
-    g_clock = clock;
 }
 
 void Delay(double seconds) {
@@ -232,30 +230,18 @@ int GetProjectDir(std::string *directory) {
 
 // --- file dialog ----------------------------------------------------------------------------------
 
-void PresetFileSelectAnswer(int result, const std::string &path) {
-    g_answers.emplace_back(result, path);
-}
-
-void ClearFileSelectAnswers(void) {
-    g_answers.clear();
-}
-
-FileSelectRequest LastFileSelectRequest(void) {
-    return g_lastRequest;
-}
-
 int FileSelectPopup(const char *defaultDirectory, const char *defaultFileName, const char *filter,
                     const char *title, int buttonLabel, int restrictDirectory, int restrictExtension,
                     int allowCancel, int allowMakeDirectory, std::string *pathName) {
-    g_lastRequest = FileSelectRequest{
+    kvor_ui::g_lastFileSelect = FileSelectRequest{
         Text(defaultDirectory), Text(defaultFileName), Text(filter), Text(title),       buttonLabel,
         restrictDirectory,      restrictExtension,     allowCancel,  allowMakeDirectory};
     if (!pathName) return UTIL_BadArgument;
-    if (!g_answers.empty()) {
-        const std::pair<int, std::string> answer = g_answers.front();
-        g_answers.pop_front();
-        if (answer.first > 0) *pathName = answer.second;
-        return answer.first;
+    int preset = 0;
+    std::string presetPath;
+    if (kvor_ui::g_fileSelectPreset && kvor_ui::g_fileSelectPreset(&preset, &presetPath)) {
+        if (preset > 0) *pathName = presetPath;
+        return preset;
     }
     if (!qobject_cast<QApplication *>(QCoreApplication::instance())) return UTIL_BadArgument;
     const QString platform = QGuiApplication::platformName();
