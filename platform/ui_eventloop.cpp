@@ -43,34 +43,6 @@ QTimer *Tick() {
     return tick;
 }
 
-// Runs the functions queued by AfterDelay; one object for all of them, so that a delayed call
-// leaves nothing behind to be deleted later.
-class DelayedCalls : public QObject {
-  public:
-    void Add(int ms, std::function<void()> fn) {
-        const int id = startTimer(ms, Qt::PreciseTimer);
-        if (id != 0) calls_[id] = std::move(fn);
-    }
-
-  protected:
-    void timerEvent(QTimerEvent *event) override {
-        const int id = event->timerId();
-        killTimer(id);
-        auto it = calls_.find(id);
-        if (it == calls_.end()) return;
-        std::function<void()> fn = std::move(it->second);
-        calls_.erase(it);
-        if (fn) fn();
-    }
-
-  private:
-    std::map<int, std::function<void()>> calls_;
-};
-
-DelayedCalls *Delayed() {
-    static DelayedCalls *calls = new DelayedCalls;
-    return calls;
-}
 
 } // namespace
 
@@ -117,10 +89,3 @@ int ProcessSystemEvents(void) {
     return 0;
 }
 
-void AfterDelay(double seconds, std::function<void()> fn) {
-    if (!AppReady() || !fn) return;
-    double ms = std::ceil(seconds * 1000.0);
-    if (!(ms >= 0.0)) ms = 0.0;
-    if (ms > 2147483647.0) ms = 2147483647.0;
-    Delayed()->Add(static_cast<int>(ms), std::move(fn));
-}

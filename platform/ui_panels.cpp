@@ -877,16 +877,7 @@ int GetPanelAttribute(int panel, int attribute, int *value) {
     }
 }
 
-// --- inspection -----------------------------------------------------------------------------------
-
-int UserClosePanel(int panel) {
-    Panel *p = FindPanel(panel);
-    if (!p || !p->widget) return UIEInvalidPanel;
-    if (!p->widget->isWindow()) return UIEInvalidPanel; // a page has no window to close
-    // Through Qt's own close path, as the window's close button would go.
-    p->widget->close();
-    return 0;
-}
+// --- data files -----------------------------------------------------------------------------------
 
 int FindDataFilePath(const char *name, char *path, size_t size) {
     if (!path || size == 0) return UIEBadValue;
@@ -896,21 +887,6 @@ int FindDataFilePath(const char *name, char *path, size_t size) {
     if (static_cast<size_t>(found.size()) >= size) return UIEBadValue;
     std::memcpy(path, found.constData(), static_cast<size_t>(found.size()) + 1);
     return 0;
-}
-
-void *PanelWidget(int panel) {
-    Panel *p = FindPanel(panel);
-    return p ? static_cast<QWidget *>(p->widget) : nullptr;
-}
-
-void *CtrlWidget(int panel, int control) {
-    Control *c = FindControl(panel, control);
-    return c ? static_cast<QWidget *>(c->widget) : nullptr;
-}
-
-bool PanelVisible(int panel) {
-    Panel *p = FindPanel(panel);
-    return p && p->widget && !p->widget->isHidden();
 }
 
 bool kvor_ui::CallbackRunning() {
