@@ -99,7 +99,6 @@ int NoAnswer(const CliReporter &reporter) {
 bool Connect(int port) {
     com = port;
     szStatus[0] = '\0';
-    SetStartupSetReader(nullptr);
     InitRS232(port);
     if (ret < 0) return false; // the port did not open
     if (ret != 1) return false; // no echo
