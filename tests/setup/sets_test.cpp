@@ -13,6 +13,8 @@
 
 #include "K-VOR-RNZazorU30.h"
 #include "com232.h"
+#include "connection.h"
+#include "rs232.h"
 #include "fixtures.h"
 #include "params.h"
 #include "protocol.h"
@@ -367,4 +369,81 @@ TEST(SetupSheetTest, TheSheetHoldsEverythingTheSetUpNeeds) {
                              "line one", "line two", "FW 1.2", "EEPROM of the sensor", "Evaluation mode\nWidth",
                              "Scale factor\n0.50000", "Offset\n30000", "Set 1 word 10", "Bar graph"})
         EXPECT_NE(text.find(want), std::string::npos) << want << "\n" << text;
+}
+
+TEST_F(SetsWindowTest, ScaleAndOffsetAsReadAreNotTakenForEdits) {
+    // A scale factor the page shows rounded to five decimals, and a negative offset.
+    uint16_t ram1[15];
+    sim->ramSet(1, ram1);
+    ram1[SET1_SCALE_LOW] = 16385;
+    ram1[SET1_SCALE_HIGH] = 3;
+    ram1[SET1_OFFSET_LOW] = 0xFFF0;
+    ram1[SET1_OFFSET_HIGH] = 0xFFFF;
+    sim->setRamSet(1, ram1);
+    target = RAM;
+    UserClick(pHandle, PANEL_BTNGet);
+    EXPECT_EQ(parameter.offset, -16);
+    EXPECT_EQ(Counter(), "");
+    EXPECT_EQ(Marked(pCalib, CALIB_Scale), 0);
+    // And a SEND of them verifies.
+    UserClick(pHandle, PANEL_BTNSend);
+    EXPECT_TRUE(WaitUntil([&] { return StatusText() == "Parameter set written and verified"; })) << StatusText();
+}
+
+TEST_F(SetsWindowTest, SendDuringRunIsVerifiedBetweenTheLoopsAnswers) {
+    uint16_t ram0[15];
+    sim->ramSet(0, ram0);
+    const uint16_t wanted = static_cast<uint16_t>(ram0[SET0_P08] == 9 ? 8 : 9);
+    UserSetValue(pPara1, PARA1_P08, wanted);
+    target = RAM;
+    std::string statusAfterSend;
+    AfterDelay(0.3, [] { UserClick(pHandle, PANEL_BTNSend); });
+    AfterDelay(1.2, [&] {
+        statusAfterSend = StatusText();
+        UserClick(pHandle, PANEL_BTNStop);
+    });
+    UserClick(pHandle, PANEL_BTNRun); // returns when the loop has ended
+    sim->ramSet(0, ram0);
+    EXPECT_EQ(ram0[SET0_P08], wanted);
+    EXPECT_EQ(UnsentCount(), 0) << statusAfterSend;
+    // The two writes and the two reads went out in order, each read answered before the next
+    // request.
+    std::vector<uint16_t> commands;
+    for (const kvorsim::Request &r : sim->requests())
+        if (r.command != CMD_RAW_DATA) commands.push_back(r.command);
+    EXPECT_EQ(commands, (std::vector<uint16_t>{CMD_WRITE_RAM, CMD_WRITE_RAM, CMD_READ_RAM, CMD_READ_RAM}));
+}
+
+// After a reconnection the pages keep the operator's values, and they stay marked as not sent.
+class SetsReconnectTest : public SensorTest {
+  protected:
+    SetsReconnectTest() { options.linkPath = links.path().toStdString() + "/ttyKVOR"; }
+    void TearDown() override {
+        ConnectionShutdown();
+        SetCtrlChangeObserver(nullptr);
+        SensorTest::TearDown();
+    }
+    QTemporaryDir links;
+};
+
+TEST_F(SetsReconnectTest, UnsentValuesStayMarkedAfterAReconnection) {
+    Connect();
+    ConnectionStarted("");
+    StartUnsentMarks();
+    uint16_t ram0[15];
+    sim->ramSet(0, ram0);
+    const uint16_t edited = static_cast<uint16_t>(ram0[SET0_SETPOINT] + 10);
+    UserSetValue(pPara2, PARA2_Setpoint, edited);
+    ASSERT_EQ(UnsentCount(), 1);
+    sim->disconnectAfter(0);
+    ASSERT_TRUE(WaitUntil([] { return ConnectionWaiting(); }, 5.0));
+    ASSERT_TRUE(sim->reconnect());
+    ASSERT_TRUE(WaitUntil([] { return !ConnectionWaiting() && ComPortStatus(com) == kComOpen; }, 5.0));
+    unsigned short shown = 0;
+    GetCtrlVal(pPara2, PARA2_Setpoint, &shown);
+    EXPECT_EQ(shown, edited);
+    EXPECT_EQ(UnsentCount(), 1);
+    int marked = 0;
+    GetCtrlAttribute(pPara2, PARA2_Setpoint, ATTR_MARKED, &marked);
+    EXPECT_EQ(marked, 1);
 }
