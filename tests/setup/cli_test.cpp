@@ -14,6 +14,7 @@
 
 #include "protocol.h"
 #include "sensor_sim.h"
+#include "settings.h"
 
 namespace {
 
@@ -249,4 +250,19 @@ TEST_F(CliTest, WrongUsageExits64AndHelpListsTheCommands) {
     for (const char *want : {"info", "backup FILE", "restore FILE", "compare FILE", "report FILE.pdf",
                              "The memory is EEPROM unless given", "64 wrong usage"})
         EXPECT_NE(help.out.find(want), std::string::npos) << want;
+}
+
+TEST_F(CliTest, WithoutComTheRememberedPortIsUsed) {
+    // The settings of an earlier run: port 3, on the simulator's device.
+    const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", (dir.path() + "/config").toLocal8Bit());
+    const bool stored = SettingsSetInt("port/number", 3) == 0 && SettingsSetString("port/device", sim->devicePath()) == 0;
+    qputenv("XDG_CONFIG_HOME", oldConfig);
+    ASSERT_TRUE(stored);
+    Outcome r = Kvor({"info"}, false);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("Port: COM3 " + sim->devicePath()), std::string::npos) << r.out;
+    // --no-settings: port 1, which means no sensor here.
+    r = Kvor({"--no-settings", "--port", "1=" + Path("nothing"), "info"}, false);
+    EXPECT_EQ(r.code, 2);
 }
