@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "K-VOR-RNZazorU30.h"
+#include "cli.h"
 #include "com232.h"
 #include "connection.h"
 #include "logo.h"
@@ -17,6 +18,7 @@
 #include "rs232.h"
 #include "sensor_sim.h"
 #include "settings.h"
+#include "setupwindow.h"
 #include "state.h"
 #include "userint.h"
 #include "utility.h"
@@ -41,13 +43,14 @@ struct CommandLine {
     int com = 0; // --com N (0: not given)
     bool noSettings = false;
     std::string recordFile;
+    std::vector<std::string> command; // a command word and its arguments: no window
 };
 
 enum ParseResult { kParseRun, kParseHelp, kParseVersion, kParseError };
 
 void PrintUsage(std::FILE *out) {
     std::fprintf(out,
-                 "Usage: %s [OPTION]...\n"
+                 "Usage: %s [OPTION]... [COMMAND [ARGS]]\n"
                  "Operator and set-up program of the K-VOR-RN laser light-band sensor.\n"
                  "\n"
                  "  --com N          start on serial port number N\n"
@@ -67,6 +70,7 @@ void PrintUsage(std::FILE *out) {
                  "and the next start begins there; --com, --port and --simulate choose for one run.\n"
                  "Delete that file, or give --no-settings, to start without it.\n",
                  kProgramName, SettingsFilePath().c_str());
+    std::fputs(CliUsageText(), out);
 }
 
 // A port number: decimal digits only, 1 and up, within int.
@@ -118,6 +122,11 @@ ParseResult ParseCommandLine(int argc, char **argv, CommandLine *cl, std::string
         std::string value;
         bool hasValue = false;
         if (arg == "--help" || arg == "-h") return kParseHelp;
+        if (!arg.empty() && arg[0] != '-') {
+            // A command: it and everything after it are the command's.
+            cl->command.assign(argv + i, argv + argc);
+            break;
+        }
         if (arg == "--version") return kParseVersion;
         if (arg == "--simulate") {
             cl->simulate = true;
@@ -411,6 +420,7 @@ void RunProgram(const CommandLine &cl) {
     const std::string portNote = ChooseStartPort(cl);
     // A failed link is reported in the status line; the program runs on without it.
     InitRS232(com);
+    StartUnsentMarks(); // what was read at start-up is what the pages are measured against
     ConnectionStarted(portNote);
     InitGUI();
     DisplayPanel(pHandle);
@@ -431,6 +441,47 @@ void DiscardPanels(void) {
 
 } // namespace
 
+namespace {
+
+// A command word anywhere on the line: a wrong option is then a usage error of a command run.
+bool IsCommandRun(int argc, char **argv) {
+    for (int i = 1; i < argc; ++i)
+        if (argv[i] && IsCliCommand(argv[i])) return true;
+    return false;
+}
+
+// A command-line run: no panels, no window, no display needed.
+int RunCommand(int argc, char **argv, const CommandLine &cl) {
+    if (!cl.eepromFile.empty() && !cl.simulate) {
+        std::fprintf(stderr, "%s: --eeprom only applies to the simulated sensor (--simulate)\n", kProgramName);
+        return kExitUsage;
+    }
+    if (!IsCliCommand(cl.command.front())) {
+        std::fprintf(stderr, "%s: unknown command '%s'\n%s", kProgramName, cl.command.front().c_str(), CliUsageText());
+        return kExitUsage;
+    }
+    if (!MapPorts(cl)) return kExitUsage;
+    if (InitHeadlessRunTime(argc, argv, CliCommandNeedsFonts(cl.command) ? 1 : 0) == 0) return kExitNoAnswer;
+    std::unique_ptr<kvorsim::Simulator> simulator;
+    const std::string port1Device = ComPortDevice(1);
+    if (!StartSimulator(cl, &simulator)) return kExitNoAnswer;
+    ConnectionStart start;
+    start.useSettings = !cl.noSettings;
+    start.com = cl.com;
+    start.firstMappedPort = cl.ports.empty() ? 0 : cl.ports.front().port;
+    start.simulatorPort = cl.simulate ? 1 : 0;
+    const int port = ConnectionStartPort(start, nullptr);
+    InitVars();
+    const int result = RunCliCommand(port, cl.command);
+    if (simulator) {
+        simulator->stop();
+        SetComPortDevice(1, port1Device);
+    }
+    return result;
+}
+
+} // namespace
+
 int KvorMain(int argc, char **argv) {
     CommandLine cl;
     std::string error;
@@ -444,10 +495,11 @@ int KvorMain(int argc, char **argv) {
     case kParseError:
         std::fprintf(stderr, "%s: %s\n", kProgramName, error.c_str());
         PrintUsage(stderr);
-        return -1;
+        return IsCommandRun(argc, argv) ? kExitUsage : -1;
     case kParseRun:
         break;
     }
+    if (!cl.command.empty()) return RunCommand(argc, argv, cl);
     if (!MapPorts(cl)) return -1;
 
     // The check shows no window, so it needs no display.

@@ -23,6 +23,7 @@
 #include "params.h"
 #include "rs232.h"
 #include "settings.h"
+#include "setupwindow.h"
 #include "state.h"
 #include "userint.h"
 
@@ -166,6 +167,8 @@ void Reconnect(void) {
         parameter = sensorValues;
         ShowStatus(StatusLine() + " - panel values kept, not sent to the sensor");
     }
+    // The sensor's sets are what the pages are measured against now: kept values stay marked.
+    if (ret == 1) BaselineFromRecord();
     g_reconnecting = false;
 }
 

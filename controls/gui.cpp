@@ -9,6 +9,7 @@
 #include "measure.h"
 #include "params.h"
 #include "rs232.h"
+#include "setupwindow.h"
 #include "state.h"
 #include "userint.h"
 #include "utility.h"
@@ -46,14 +47,8 @@ bool WaitForAnswerTo(uint16_t command) {
 }
 
 // Both sets to RAM or EEPROM, 0.1 s apart; no answer is awaited.
-void SendToSensor(void) {
-    parameter.start = 0x55;
-    parameter.command = WriteCommandFor(target);
-    GetPanelValues();
-    SendParameterSet(parameter.command, 0);
-    Delay(kSetGap);
-    SendParameterSet(parameter.command, 1);
-}
+// Both sets written, read back from the same memory and compared (setup/setupwindow.cpp).
+void SendToSensor(void) { VerifiedSendToSensor(); }
 
 // The teach: the sensor takes the present measurement as its setpoint; both sets are read back.
 void Teach(void) {
@@ -179,7 +174,7 @@ int CC_BTNSend(int, int, int event, void *, int, int) {
         const int chosen =
             FileSelectPopup(proj_dir.c_str(), "KVORpara.cfg", "*.cfg", "K-VOR-MZ-Series Parameter File",
                             VAL_OK_BUTTON, 0, 1, 1, 1, &file_name);
-        if (chosen > 0) SendParaToFile();
+        if (chosen > 0) SendPanelsToFile();
         return 0;
     }
 
@@ -199,9 +194,13 @@ int CC_BTNGet(int, int, int event, void *, int, int) {
     if (target == RAM) parameter.command = CMD_READ_RAM;
     if (target == EEPROM) parameter.command = CMD_READ_EEPROM;
 
+    const bool overLine = target == RAM || target == EEPROM;
     PushGET(static_cast<uint16_t>(target), 0);
+    bool answered = !overLine || LastSetReadAnswered();
     Delay(kSetGap);
     PushGET(static_cast<uint16_t>(target), 1);
+    answered = answered && (!overLine || LastSetReadAnswered());
+    SetsReadOntoPanels(answered);
     return 0;
 }
 

@@ -412,7 +412,8 @@ void ApplyColors(Control &c) {
         pal.setColor(QPalette::Active, role, color);
         pal.setColor(QPalette::Inactive, role, color);
     };
-    const QColor text = ToColor(c.textColor), back = ToColor(c.textBgColor);
+    const QColor text = ToColor(c.textColor), back = ToColor(c.marked ? VAL_MARK_COLOR : c.textBgColor);
+    if (c.marked) set(QPalette::Button, back); // a drop-down shows its value on the button colour
     switch (c.kind) {
     case CTRL_DECORATION:
         set(QPalette::Window, ToColor(c.frameColor));
@@ -1080,6 +1081,12 @@ int SetCtrlAttribute(int panel, int control, int attribute, int value) {
         c->textBgColor = value & 0xFFFFFF;
         ApplyColors(*c);
         return 0;
+    case ATTR_MARKED:
+        if (c->marked == (value != 0)) return 0;
+        c->marked = value != 0;
+        if (c->widget) c->widget->setPalette(QPalette()); // the mark's button colour goes with it
+        ApplyColors(*c);
+        return 0;
     case ATTR_TEXT_POINT_SIZE:
         if (value < 1 || value > 200) return UIEBadValue;
         c->pointSize = value;
@@ -1163,6 +1170,9 @@ int GetCtrlAttribute(int panel, int control, int attribute, int *value) {
         return 0;
     case ATTR_TEXT_BGCOLOR:
         *value = c->textBgColor;
+        return 0;
+    case ATTR_MARKED:
+        *value = c->marked ? 1 : 0;
         return 0;
     case ATTR_TEXT_POINT_SIZE:
         *value = c->pointSize > 0 || !c->widget ? c->pointSize : QFontInfo(c->widget->font()).pixelSize();

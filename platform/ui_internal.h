@@ -87,6 +87,7 @@ struct Control {
     int left = 0, top = 0, width = 0, height = 0;
     bool dimmed = false, visible = true;
     int frameColor = 0xE8EBEF, textColor = 0x000000, textBgColor = 0xFFFFFF;
+    bool marked = false; // ATTR_MARKED: shown on the mark colour instead of textBgColor
     int pointSize = 0;
     QString fontName;
     int scrollMode = 0;

@@ -410,17 +410,24 @@ void CollectDiscardedPanels() {
     }
 }
 
+namespace {
+CtrlChangeObserverPtr g_changeObserver = nullptr;
+} // namespace
+
 void DeliverCtrlEvent(int panel, std::uint64_t serial, int control, int event) {
     Panel *p = FindPanel(panel, serial);
     if (!p) return;
     auto it = p->controls.find(control);
     if (it == p->controls.end()) return;
     const Control &c = *it->second;
-    if (!c.callback || c.dimmed || !c.visible) return;
+    if (c.dimmed || !c.visible) return;
     if (c.widget && !c.widget->isEnabled()) return;
-    const CtrlCallbackPtr cb = c.callback;
-    BusyScope busy(p->widget);
-    cb(panel, control, event, nullptr, 0, 0);
+    if (const CtrlCallbackPtr cb = c.callback) {
+        BusyScope busy(p->widget);
+        cb(panel, control, event, nullptr, 0, 0);
+    }
+    if (g_changeObserver && (event == EVENT_VAL_CHANGED || event == EVENT_COMMIT) && FindPanel(panel, serial))
+        g_changeObserver(panel, control);
 }
 
 void DeliverPanelEvent(int panel, std::uint64_t serial, int event) {
@@ -682,6 +689,8 @@ int InitHeadlessRunTime(int argc, char **argv, int withFonts) {
     QCoreApplication::setApplicationName(QStringLiteral("kvor-zodid"));
     return 1;
 }
+
+void SetCtrlChangeObserver(CtrlChangeObserverPtr observer) { kvor_ui::g_changeObserver = observer; }
 
 void RegisterCallbacks(const CallbackEntry *table, int count) {
     if (!table) return;

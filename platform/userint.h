@@ -81,6 +81,7 @@ enum {
     ATTR_TRACE_COLOR = 14,     // SetTraceAttribute
     ATTR_LABEL_TEXT = 15,      // string value
     ATTR_TITLE = 16,           // panels: the window title (string value)
+    ATTR_MARKED = 17,          // 1: the control stands out on the mark colour (VAL_MARK_COLOR)
     ATTR_SCROLL_MODE = 1088    // strip chart: 1 = continuous scrolling
 };
 
@@ -104,7 +105,8 @@ enum {
     VAL_DK_GREEN = 0x008000,
     VAL_BLUE = 0x0000FF,
     VAL_GRAY = 0x808080,
-    VAL_LT_GRAY = 0xA0A0A0
+    VAL_LT_GRAY = 0xA0A0A0,
+    VAL_MARK_COLOR = 0xFFD27F // the background of a control with ATTR_MARKED
 };
 
 // Results of the services: 0 or a handle for success, negative for failure.
@@ -129,6 +131,11 @@ int InitRunTime(int argc, char **argv);
 // timers and files work; panels do not. withFonts: text can still be laid out (for documents),
 // on Qt's offscreen platform. Returns 0 on failure.
 int InitHeadlessRunTime(int argc, char **argv, int withFonts);
+
+// Called after every value change or commit the operator makes on any control (whether the
+// control has a callback or not), after its callback. None: nullptr.
+typedef void (*CtrlChangeObserverPtr)(int panel, int control);
+void SetCtrlChangeObserver(CtrlChangeObserverPtr observer);
 
 // --- panels ----------------------------------------------------------------------------------
 int LoadPanel(int parentPanel, const char *panelFile, int resourceId);

@@ -4,7 +4,8 @@ set -euo pipefail
 packages=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libqcustomplot-dev
           libqcustomplot2.1-qt6 libgtest-dev googletest libgl-dev fonts-dejavu-core
           clang libclang-rt-14-dev
-          qt6-svg-dev dpkg-dev desktop-file-utils appstream)
+          qt6-svg-dev dpkg-dev desktop-file-utils appstream
+          poppler-utils)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

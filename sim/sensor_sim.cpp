@@ -242,8 +242,10 @@ struct Simulator::Impl {
         case 1:
         case 3: {
             uint16_t(&dst)[15] = r.command == 1 ? ram[set] : eeprom[set];
-            std::memcpy(dst, r.values, sizeof dst);
-            if (r.command == 3) *saveEeprom = true;
+            if (!opt.ignoreWrites) {
+                std::memcpy(dst, r.values, sizeof dst);
+                if (r.command == 3) *saveEeprom = true;
+            }
             if (!opt.answerWrites) return {};
             return BuildFrame(kAnswerStart, r.command, r.argument, dst);
         }
@@ -916,6 +918,11 @@ void Simulator::setPacing(bool on) {
 void Simulator::setAnswerWrites(bool on) {
     std::lock_guard<std::mutex> lock(d->mu);
     d->opt.answerWrites = on;
+}
+
+void Simulator::setIgnoreWrites(bool on) {
+    std::lock_guard<std::mutex> lock(d->mu);
+    d->opt.ignoreWrites = on;
 }
 
 void Simulator::setHardware(const HardwareInfo &hw) {

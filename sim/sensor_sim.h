@@ -53,6 +53,7 @@ struct Options {
     std::string linkPath;           // symlink to the device path (replaced if it exists)
     std::string logFile;            // request log; empty: none ("-" for standard error)
     bool answerWrites = false;      // commands 1 and 3 answer one frame when set
+    bool ignoreWrites = false;      // commands 1 and 3 leave RAM and EEPROM as they are
     bool noise = true;              // video noise and a pixel of edge jitter, as on a real line
     double unsolicitedPeriod = 0.0; // > 0: a measurement frame every so many seconds, unasked
 };
@@ -108,6 +109,7 @@ public:
     // --- state ---
     void setPacing(bool on);
     void setAnswerWrites(bool on);
+    void setIgnoreWrites(bool on);
     void setHardware(const HardwareInfo &hw);
     HardwareInfo hardware() const;
     void setFirmwareText(const std::string &text); // answered as 72 bytes (text, zero, padding)

@@ -28,6 +28,7 @@ const char kUsage[] =
     "  --no-noise               no video noise, no edge jitter\n"
     "  --log FILE               request log (default: standard error; 'none': no log)\n"
     "  --answer-writes          answer the write requests 1 and 3 with one frame\n"
+    "  --ignore-writes          take the write requests 1 and 3 but keep the sets as they are\n"
     "  --unsolicited SECONDS    send a measurement frame every SECONDS without a request\n"
     "\n"
     "Faults:\n"
@@ -96,6 +97,8 @@ int main(int argc, char **argv) {
             opt.noise = false;
         } else if (a == "--answer-writes") {
             opt.answerWrites = true;
+        } else if (a == "--ignore-writes") {
+            opt.ignoreWrites = true;
         } else if (a == "--corrupt-start") {
             haveShaped[2] = true;
         } else if (!v) {
