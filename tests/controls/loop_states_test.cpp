@@ -106,7 +106,9 @@ TEST_F(LoopStates, ButtonsAndMemoryTargetDuringAndAfterEachLoop) {
         EXPECT_EQ(targetDuring, RAM);
         EXPECT_EQ(Radios(), (std::vector<int>{1, 0, 0}));
         EXPECT_EQ(target, RAM);
-        if (c.endsBySilence) EXPECT_EQ(StatusText(), "Timeout RS232-Line!");
+        if (c.endsBySilence) {
+            EXPECT_EQ(StatusText(), "Timeout RS232-Line!");
+        }
         const std::vector<int> sent = Commands(*sim);
         EXPECT_EQ(std::count(sent.begin(), sent.end(), CMD_READ_RAM) +
                       std::count(sent.begin(), sent.end(), CMD_READ_EEPROM),
