@@ -248,7 +248,7 @@ TEST_F(ButtonTest, ButtonsAndMemoryTargetDuringAndAfterEachLoop) {
 
 // --- SEND -----------------------------------------------------------------------------------
 
-TEST_F(ButtonTest, SendWritesBothSetsApartWithoutWaiting) {
+TEST_F(ButtonTest, SendWritesBothSetsApartThenReadsThemBack) {
     for (int which : {RAM, EEPROM}) {
         sim->clearRequests();
         target = which;
@@ -262,11 +262,16 @@ TEST_F(ButtonTest, SendWritesBothSetsApartWithoutWaiting) {
         EXPECT_EQ(parameter.set0[0], 333);
         const std::vector<uint16_t> set0 = PacketOf(0);
         const std::vector<uint16_t> set1 = PacketOf(1);
-        ASSERT_TRUE(sim->waitForRequests(2, 5.0));
-        EXPECT_FALSE(WaitUntil([&] { return sim->requestCount() > 2; }, 0.2));
+        // The two writes, 0.1 s apart and unanswered, then both sets read back from the same memory.
+        ASSERT_TRUE(sim->waitForRequests(4, 5.0));
+        EXPECT_FALSE(WaitUntil([&] { return sim->requestCount() > 4; }, 0.2));
         std::vector<kvorsim::Request> log = sim->requests();
-        ASSERT_EQ(log.size(), 2u);
+        ASSERT_EQ(log.size(), 4u);
         const uint16_t command = (which == EEPROM) ? 3 : 1;
+        EXPECT_EQ(log[2].command, command + 1);
+        EXPECT_EQ(log[3].command, command + 1);
+        EXPECT_EQ(log[2].argument, 0);
+        EXPECT_EQ(log[3].argument, 1);
         EXPECT_EQ(log[0].command, command);
         EXPECT_EQ(log[1].command, command);
         EXPECT_EQ(log[0].argument, 0);
@@ -274,7 +279,7 @@ TEST_F(ButtonTest, SendWritesBothSetsApartWithoutWaiting) {
         EXPECT_EQ(std::vector<uint16_t>(log[0].values, log[0].values + 15), set0);
         EXPECT_EQ(std::vector<uint16_t>(log[1].values, log[1].values + 15), set1);
         EXPECT_GE(log[1].time - log[0].time, 0.09);
-        EXPECT_EQ(StatusText(), "Line Ok!");
+        EXPECT_EQ(StatusText(), "Parameter set written and verified");
     }
     // What was written to RAM is what the sensor now holds.
     uint16_t ram0[15];
