@@ -268,7 +268,7 @@ void DefaultParameterSet(void) {
 void DefaultLinkState(void) {
     com = 1;
     parameter.start = 0x55;
-    parameter.command = 1;
+    parameter.command = CMD_WRITE_RAM;
     parameter.argument = 0;
     target = RAM;
     tstart = tdiff = 0.0;
@@ -482,6 +482,57 @@ int RunCommand(int argc, char **argv, const CommandLine &cl) {
 
 } // namespace
 
+namespace {
+
+// The simulated sensor stops with the program, and port 1 means its device again.
+struct SimulatorScope {
+    std::unique_ptr<kvorsim::Simulator> simulator;
+    std::string port1Device = ComPortDevice(1);
+    ~SimulatorScope() {
+        if (!simulator) return;
+        simulator->stop();
+        SetComPortDevice(1, port1Device);
+    }
+};
+
+// The recorder window's contents; a file given with --record is checked before the link.
+bool SetUpRecording(const CommandLine &cl) {
+    SetUpRecorder(pPopup);
+    std::string error;
+    if (cl.recordFile.empty() || CheckRecordFile(cl.recordFile, &error)) return true;
+    std::fprintf(stderr, "%s: --record: %s\n", kProgramName, error.c_str());
+    ShutDownRecorder();
+    DiscardLoadedPanels();
+    return false;
+}
+
+// The program with its window: panels, the link, the event loop, and the way down again.
+int RunWithWindow(int argc, char **argv, const CommandLine &cl) {
+    // The check shows no window, so it needs no display.
+    if (cl.check) setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    if (InitRunTime(argc, argv) == 0) return -1; // it said why, in one line on standard error
+    RegisterCallbacks(kPanelFileCallbacks, kPanelFileCallbackCount);
+    ConnectLinkToPanels();
+
+    SimulatorScope sim;
+    if (!StartSimulator(cl, &sim.simulator)) return -1;
+    if (LoadAllPanels(kPanelFile) < 0) return -1;
+    if (cl.check) return CheckInstallation(kPanelFile);
+    SetExportReport(ShowExportReport);
+    if (!SetUpRecording(cl)) return -1;
+
+    RunProgram(cl);
+    // CC_PANEL has closed the port already; closing again is harmless. The recording's last rows
+    // reach the disk before the window goes.
+    ConnectionShutdown();
+    CloseCom(com);
+    ShutDownRecorder();
+    DiscardPanels();
+    return 0;
+}
+
+} // namespace
+
 int KvorMain(int argc, char **argv) {
     CommandLine cl;
     std::string error;
@@ -501,53 +552,5 @@ int KvorMain(int argc, char **argv) {
     }
     if (!cl.command.empty()) return RunCommand(argc, argv, cl);
     if (!MapPorts(cl)) return -1;
-
-    // The check shows no window, so it needs no display.
-    if (cl.check) setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    if (InitRunTime(argc, argv) == 0) return -1; // it said why, in one line on standard error
-    RegisterCallbacks(kPanelFileCallbacks, kPanelFileCallbackCount);
-    ConnectLinkToPanels();
-
-    std::unique_ptr<kvorsim::Simulator> simulator;
-    const std::string port1Device = ComPortDevice(1);
-    if (!StartSimulator(cl, &simulator)) return -1;
-    if (LoadAllPanels(kPanelFile) < 0) {
-        if (simulator) SetComPortDevice(1, port1Device);
-        return -1;
-    }
-
-    if (cl.check) {
-        const int result = CheckInstallation(kPanelFile);
-        if (simulator) {
-            simulator->stop();
-            SetComPortDevice(1, port1Device);
-        }
-        return result;
-    }
-    SetExportReport(ShowExportReport);
-    // The recorder window's contents; a file given with --record is checked before the link.
-    SetUpRecorder(pPopup);
-    if (!cl.recordFile.empty() && !CheckRecordFile(cl.recordFile, &error)) {
-        std::fprintf(stderr, "%s: --record: %s\n", kProgramName, error.c_str());
-        ShutDownRecorder();
-        DiscardLoadedPanels();
-        if (simulator) {
-            simulator->stop();
-            SetComPortDevice(1, port1Device);
-        }
-        return -1;
-    }
-
-    RunProgram(cl);
-    // CC_PANEL has closed the port already; closing again is harmless. The recording's last rows
-    // reach the disk before the window goes.
-    ConnectionShutdown();
-    CloseCom(com);
-    ShutDownRecorder();
-    if (simulator) {
-        simulator->stop();
-        SetComPortDevice(1, port1Device);
-    }
-    DiscardPanels();
-    return 0;
+    return RunWithWindow(argc, argv, cl);
 }

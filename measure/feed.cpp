@@ -7,6 +7,7 @@
 
 #include "com232.h"
 #include "feed_internal.h"
+#include "protocol.h"
 #include "state.h"
 #include "utility.h"
 
@@ -102,15 +103,15 @@ void FillRawAnswer(RawAnswer *a, bool video) {
     a->rightEdge = Redge;
     a->valuePx = Mvalue;
     a->umValue = umValue;
-    a->setpointPx = parameter.set0[6];
+    a->setpointPx = parameter.set0[SET0_SETPOINT];
     a->tolerancePx = tol;
     a->edges = edcnt;
     a->analogMax = anaMax;
     a->analogMin = anaMin;
-    a->analogOut = AnalogOutput(parameter.set0[10], Mvalue, anaMax, anaMin);
+    a->analogOut = AnalogOutput(parameter.set0[SET0_ANALOG_MODE], Mvalue, anaMax, anaMin);
     // RUN colours the value last by the band as the strip chart draws it (held to the axis);
     // VIDEO by the band as the sensor gives it.
-    a->inTolerance = InToleranceBand(Mvalue, parameter.set0[6], tol, !video);
+    a->inTolerance = InToleranceBand(Mvalue, parameter.set0[SET0_SETPOINT], tol, !video);
     a->toleranceMm = ToleranceMm(parameter.scale, tol);
     a->scale = parameter.scale;
 }
