@@ -40,7 +40,7 @@ void FallBackToRam(void) {
 
 // Waits for the answer to the request just sent: only a frame of that command counts.
 bool WaitForAnswerTo(uint16_t command) {
-    WaitSpec wait;
+    AnswerWait wait;
     wait.answer = command;
     wait.how = TIMEOUT_TEXT_NONE;
     return WaitForAnswer(wait) == 1;

@@ -37,7 +37,7 @@ int PushGETRAW(void) {
 
     // Only a raw-data answer ends the wait.
     graph_flag = 0;
-    WaitSpec wait;
+    AnswerWait wait;
     wait.answer = CMD_RAW_DATA;
     wait.timeoutText = "Timeout RS232-Line!";
     wait.how = TIMEOUT_TEXT_SHOW;
@@ -63,7 +63,7 @@ int ReadData64(uint16_t start, uint16_t selector) {
     ShowStatus(BlockWaitText(start));
 
     int n = 0;
-    WaitSpec wait;
+    AnswerWait wait;
     wait.answer = QUEUED_BYTES;
     wait.bytes = kBlockSize;
     wait.timeoutText = "Timeout-RS-232 while reading 64 data-words!";

@@ -130,7 +130,7 @@ int GetRxBuf(void) {
 }
 
 int WaitRxFull(void) {
-    WaitSpec wait;
+    AnswerWait wait;
     wait.answer = ANY_FRAME;
     wait.timeoutText = "Timeout-RS-232...";
     return WaitForAnswer(wait);
@@ -158,7 +158,7 @@ int ExchangeParameterSet(uint16_t command, uint16_t set) {
     if (SendFrame(com, FLUSH_IN_THEN_OUT, command, set, pp)) ShowStatus("Waiting for parameter-frame ...");
     rx_flag = 0;
 
-    WaitSpec wait;
+    AnswerWait wait;
     wait.answer = command;
     wait.timeoutText = "Timeout-RS-232...";
     if (!WaitForAnswer(wait)) return 0;

@@ -23,7 +23,7 @@ constexpr const char *kResolution5 = "4096-subpixel; resolution=5\xB5"
 // Waits for the answer to the request just sent, events processed; the time-out text goes to
 // szStatus.
 int WaitForFrame(uint16_t command) {
-    WaitSpec wait;
+    AnswerWait wait;
     wait.answer = command;
     wait.timeoutText = "Timeout-RS-232...";
     return WaitForAnswer(wait);
@@ -158,7 +158,7 @@ int GetVERSIONInfo(void) {
     ShowStatus("Waiting for firmware info ...");
 
     // This one wait handles no events: nothing else may run while the text comes in.
-    WaitSpec wait;
+    AnswerWait wait;
     wait.answer = QUEUED_BYTES;
     wait.bytes = kFirmwareSize;
     wait.processEvents = false;

@@ -26,24 +26,24 @@ bool IsAnswerTo(uint16_t command) {
 }
 
 // After a pass of events: has the wait's end come?
-bool Ended(const WaitSpec &spec, int *queued) {
-    if (spec.answer == QUEUED_BYTES) {
+bool Ended(const AnswerWait &wait, int *queued) {
+    if (wait.answer == QUEUED_BYTES) {
         const int n = GetInQLen(com);
         if (queued) *queued = n;
-        return n >= spec.bytes;
+        return n >= wait.bytes;
     }
-    if (spec.answer == CMD_RAW_DATA) return graph_flag == 1;
+    if (wait.answer == CMD_RAW_DATA) return graph_flag == 1;
     return rx_flag != 0;
 }
 
-void ReportTimeout(const WaitSpec &spec) {
-    if (!spec.timeoutText) return;
-    switch (spec.how) {
+void ReportTimeout(const AnswerWait &wait) {
+    if (!wait.timeoutText) return;
+    switch (wait.how) {
     case TIMEOUT_TEXT_KEEP:
-        CopyText(szStatus, spec.timeoutText);
+        CopyText(szStatus, wait.timeoutText);
         break;
     case TIMEOUT_TEXT_SHOW:
-        ShowStatus(spec.timeoutText);
+        ShowStatus(wait.timeoutText);
         break;
     case TIMEOUT_TEXT_NONE:
         break;
@@ -79,20 +79,20 @@ bool TimedOut(void) {
     return tdiff > TIMEOUT;
 }
 
-int WaitForAnswer(const WaitSpec &spec, int *queued) {
+int WaitForAnswer(const AnswerWait &wait, int *queued) {
     tstart = Timer();
     for (;;) {
-        if (spec.processEvents) ProcessSystemEvents();
+        if (wait.processEvents) ProcessSystemEvents();
         const bool late = TimedOut();
         // An answer that came in during the last pass still counts, even at the time-out.
-        if (Ended(spec, queued)) {
+        if (Ended(wait, queued)) {
             g_awaited = ANY_FRAME;
             ReportExchange(true);
             return 1;
         }
         if (late) {
             g_awaited = ANY_FRAME;
-            ReportTimeout(spec);
+            ReportTimeout(wait);
             ReportExchange(false);
             return 0;
         }

@@ -23,7 +23,7 @@ bool SendFrame(int port, Flush order, uint16_t command, uint16_t argument, const
 enum { ANY_FRAME = -1, QUEUED_BYTES = 0 };
 // How a wait passes its time, and what it shows when it runs out.
 enum TimeoutText { TIMEOUT_TEXT_KEEP, TIMEOUT_TEXT_SHOW, TIMEOUT_TEXT_NONE };
-struct WaitSpec {
+struct AnswerWait {
     int answer = ANY_FRAME;     // a command word, ANY_FRAME, or QUEUED_BYTES
     int bytes = 0;              // with QUEUED_BYTES: how many bytes end the wait
     bool processEvents = true;  // false: poll the queue only (nothing else may run meanwhile)
@@ -33,7 +33,7 @@ struct WaitSpec {
 // Waits by the program's time-out rule (tstart restarted here). With a command word it ends on
 // rx_flag and that frame; ANY_FRAME on any frame; QUEUED_BYTES when 'bytes' bytes wait in the
 // queue of com (*queued gets the count). 1 when it ended in time, 0 at the time-out.
-int WaitForAnswer(const WaitSpec &spec, int *queued = nullptr);
+int WaitForAnswer(const AnswerWait &wait, int *queued = nullptr);
 // The time-out rule itself: tdiff is brought up to date; true only when more than TIMEOUT has
 // passed since tstart (exactly TIMEOUT is still in time).
 bool TimedOut(void);
