@@ -650,7 +650,9 @@ void MeasureReconnect(const Settings &s, Results &r) {
     if (r.reconnectOk) r.reconnectSeconds = Timer() - plugged;
     ConnectionShutdown();
     CloseCom(com);
+    // The parts after this one measure with the sensor on its own terminal again.
     SetComPortDevice(com, g_sim->devicePath());
+    InitRS232(com);
 }
 
 void ReportReconnect(const Results &r) {

@@ -1,6 +1,8 @@
 // The frame exchange, the wait and the time-out rule.
 #include "exchange.h"
 
+#include <chrono>
+
 #include "com232.h"
 #include "linkreport.h"
 #include "rs232.h"
@@ -12,6 +14,24 @@ namespace {
 
 int g_awaited = ANY_FRAME;
 unsigned long g_foreign = 0;
+
+// A request whose answer has neither come in nor been given up on, and when it went out (on the
+// wall's monotonic clock: a test's replaced Timer() must not hold this up).
+bool g_outstanding = false;
+std::chrono::steady_clock::time_point g_sentAt;
+// The longest an answer can still be on its way after its request: the request's and the
+// answer's 36 bytes at 19200 baud, the sensor's processing, and some room.
+constexpr std::chrono::milliseconds kAnswerOnItsWay(60);
+
+// A loop stopped by the operator leaves its last request's answer on the way. A request sent at
+// once would meet that answer's tail in the queue, and its own answer would be read out of
+// step with the frames and lost. So the next request lets it come in first, for at most the
+// time an answer takes.
+void LetTheLastAnswerIn(void) {
+    while (g_outstanding && std::chrono::steady_clock::now() - g_sentAt < kAnswerOnItsWay)
+        ProcessSystemEvents();
+    g_outstanding = false;
+}
 
 bool IsAnswerTo(uint16_t command) {
     switch (command) {
@@ -63,12 +83,17 @@ void FlushQueues(int port, Flush order) {
 }
 
 bool WriteFrame(int port, uint16_t command) {
-    if (IsAnswerTo(command)) g_awaited = command;
+    if (IsAnswerTo(command)) {
+        g_awaited = command;
+        g_outstanding = true;
+        g_sentAt = std::chrono::steady_clock::now();
+    }
     nBytesW = ComWrt(port, szWriteBuf, kFrameSize);
     return nBytesW == kFrameSize;
 }
 
 bool SendFrame(int port, Flush order, uint16_t command, uint16_t argument, const uint16_t *values) {
+    LetTheLastAnswerIn();
     FlushQueues(port, order);
     FillTxBuf(command, argument, values);
     return WriteFrame(port, command);
@@ -87,11 +112,13 @@ int WaitForAnswer(const AnswerWait &wait, int *queued) {
         // An answer that came in during the last pass still counts, even at the time-out.
         if (Ended(wait, queued)) {
             g_awaited = ANY_FRAME;
+            g_outstanding = false;
             ReportExchange(true);
             return 1;
         }
         if (late) {
             g_awaited = ANY_FRAME;
+            g_outstanding = false;
             ReportTimeout(wait);
             ReportExchange(false);
             return 0;
@@ -119,5 +146,6 @@ bool TakeFrameIn(uint16_t command) {
         ++g_foreign;
         return false;
     }
+    g_outstanding = false;
     return true;
 }
