@@ -209,3 +209,23 @@ TEST_F(TrustTest, ACancelledFileGetChangesNothing) {
         EXPECT_EQ(p00, 321) << "the unsent edit stays";
     }
 }
+
+TEST_F(TrustTest, RunStartedRightAfterStopGetsItsFirstAnswer) {
+    // At the line's pace the last request of a stopped RUN still has its answer on the way. A RUN
+    // started at once must not meet that answer's tail and lose its own first answer.
+    sim->setPacing(true);
+    for (int round = 0; round < 8; ++round) {
+        SCOPED_TRACE(round);
+        const size_t start = sim->requestCount();
+        // Stopped just after a request went out, while its answer is on the line.
+        schedule.when([this, start] { return sim->requestCount() >= start + 3; }, [] { stop_flag = 1; });
+        schedule.safetyStop(10.0);
+        PushRUN();
+        ASSERT_NE(StatusText(), "Timeout RS232-Line!");
+        const size_t again = sim->requestCount();
+        schedule.when([this, again] { return sim->requestCount() >= again + 2; }, [] { stop_flag = 1; });
+        PushRUN();
+        EXPECT_NE(StatusText(), "Timeout RS232-Line!") << "the first answer after the restart was lost";
+        EXPECT_GE(sim->requestCount(), again + 2);
+    }
+}
