@@ -73,6 +73,20 @@ int OpenFor(const std::string &path, int flags, std::string *error) {
     return fd;
 }
 
+// Opens the file for appending and reads what it already holds at its start; -1 (with the text)
+// when either fails.
+int OpenAndReadHead(const std::string &path, std::string *head, char *last, int64_t *size, std::string *error) {
+    const int fd = OpenFor(path, O_RDWR | O_APPEND | O_CREAT, error);
+    if (fd < 0) return -1;
+    if (!ReadHead(fd, head, last, size)) {
+        const int err = errno;
+        ::close(fd);
+        *error = "Cannot record into " + path + ": " + Reason(err) + ".";
+        return -1;
+    }
+    return fd;
+}
+
 } // namespace
 
 CsvWriter::~CsvWriter() {
@@ -84,18 +98,12 @@ bool CsvWriter::Check(const std::string &path, std::string *error) {
         *error = "Cannot record: no file name.";
         return false;
     }
-    const int fd = OpenFor(path, O_RDWR | O_APPEND | O_CREAT, error);
-    if (fd < 0) return false;
     std::string head;
     char last = '\n';
     int64_t size = 0;
-    const bool read = ReadHead(fd, &head, &last, &size);
-    const int err = errno;
+    const int fd = OpenAndReadHead(path, &head, &last, &size, error);
+    if (fd < 0) return false;
     ::close(fd);
-    if (!read) {
-        *error = "Cannot record into " + path + ": " + Reason(err) + ".";
-        return false;
-    }
     *error = Refusal(path, ClassifyExisting(head));
     return error->empty();
 }
@@ -106,16 +114,11 @@ bool CsvWriter::Open(const std::string &path, const std::string &commentLines, s
         *error = "Cannot record: no file name.";
         return false;
     }
-    const int fd = OpenFor(path, O_RDWR | O_APPEND | O_CREAT, error);
-    if (fd < 0) return false;
     std::string head;
     char last = '\n';
     int64_t size = 0;
-    if (!ReadHead(fd, &head, &last, &size)) {
-        *error = "Cannot record into " + path + ": " + Reason(errno) + ".";
-        ::close(fd);
-        return false;
-    }
+    const int fd = OpenAndReadHead(path, &head, &last, &size, error);
+    if (fd < 0) return false;
     const ExistingFile kind = ClassifyExisting(head);
     *error = Refusal(path, kind);
     if (!error->empty()) {

@@ -1,5 +1,5 @@
-// What the operator sees of the command buttons and the memory target while RUN and VIDEO run
-// and once they have ended, and a teach given during RUN.
+// A teach given during RUN while RUN's answer is late. (The buttons and the memory target during
+// and after each loop are ButtonTest.ButtonsAndMemoryTargetDuringAndAfterEachLoop's.)
 #include <gtest/gtest.h>
 
 #include "state.h"
@@ -18,26 +18,6 @@
 
 namespace {
 
-int Dimmed(int control) {
-    int dimmed = -1;
-    GetCtrlAttribute(pHandle, control, ATTR_DIMMED, &dimmed);
-    return dimmed;
-}
-
-std::vector<int> Buttons() {
-    return {Dimmed(PANEL_BTNRun), Dimmed(PANEL_BTNGet), Dimmed(PANEL_BTNVideo)};
-}
-
-std::vector<int> Radios() {
-    std::vector<int> on;
-    for (int control : {PANEL_RBTRam, PANEL_RBTEeprom, PANEL_RBTFile}) {
-        int v = -1;
-        GetCtrlVal(pHandle, control, &v);
-        on.push_back(v);
-    }
-    return on;
-}
-
 const uint16_t kRaw[16] = {900, 1100, 1000, 51234, 0, 1000, 50, 2, 0, 0, 0, 1700, 300, 0, 0, 0};
 
 class LoopStates : public SensorTest {
@@ -51,71 +31,6 @@ class LoopStates : public SensorTest {
 };
 
 } // namespace
-
-TEST_F(LoopStates, ButtonsAndMemoryTargetDuringAndAfterEachLoop) {
-    // {RUN, GET, VIDEO} dimmed while the loop runs and once it has ended, however it ended. Each
-    // loop starts with the EEPROM radio on and measures RAM: only the RAM radio is on from then
-    // on. GET clicked during the loop sends nothing.
-    struct Case {
-        const char *name;
-        int button;
-        bool endsBySilence; // the sensor stops answering instead of the operator clicking STOP
-        std::vector<int> during;
-    };
-    const Case cases[] = {
-        {"RUN ended by STOP", PANEL_BTNRun, false, {1, 1, 0}},
-        {"RUN ended by a time-out", PANEL_BTNRun, true, {1, 1, 0}},
-        {"VIDEO ended by STOP", PANEL_BTNVideo, false, {1, 1, 1}},
-        {"VIDEO ended by a time-out", PANEL_BTNVideo, true, {1, 1, 1}},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        sim->clearFaults();
-        sim->clearRequests();
-        UserClick(pHandle, PANEL_RBTEeprom);
-        ASSERT_EQ(target, EEPROM);
-        ASSERT_EQ(Radios(), (std::vector<int>{0, 1, 0}));
-
-        std::vector<int> during, radiosDuring;
-        int targetDuring = -1;
-        Schedule loop;
-        loop.when([&] { return sim->requestCount() >= 6; },
-                  [&] {
-                      during = Buttons();
-                      radiosDuring = Radios();
-                      targetDuring = target;
-                      UserClick(pHandle, PANEL_BTNGet);
-                      if (c.endsBySilence) {
-                          kvorsim::Fault drop;
-                          drop.kind = kvorsim::Fault::Drop;
-                          drop.command = CMD_RAW_DATA;
-                          drop.count = -1;
-                          sim->inject(drop);
-                      } else {
-                          UserClick(pHandle, PANEL_BTNStop);
-                      }
-                  });
-        loop.safetyStop(20.0);
-
-        UserClick(pHandle, c.button);
-
-        EXPECT_FALSE(loop.safetyFired());
-        EXPECT_EQ(during, c.during);
-        EXPECT_EQ(Buttons(), (std::vector<int>{0, 0, 0}));
-        EXPECT_EQ(radiosDuring, (std::vector<int>{1, 0, 0}));
-        EXPECT_EQ(targetDuring, RAM);
-        EXPECT_EQ(Radios(), (std::vector<int>{1, 0, 0}));
-        EXPECT_EQ(target, RAM);
-        if (c.endsBySilence) {
-            EXPECT_EQ(StatusText(), "Timeout RS232-Line!");
-        }
-        const std::vector<int> sent = Commands(*sim);
-        EXPECT_EQ(std::count(sent.begin(), sent.end(), CMD_READ_RAM) +
-                      std::count(sent.begin(), sent.end(), CMD_READ_EEPROM),
-                  0)
-            << "GET went out during the loop";
-    }
-}
 
 TEST_F(LoopStates, TeachDuringRunWaitsForTheAnswerAndAStrayFrameIsNoParameterSet) {
     // The sensor answers RUN a little late, so the teach is clicked while an answer is on its
