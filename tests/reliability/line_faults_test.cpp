@@ -603,11 +603,15 @@ TEST_F(LineTest, UnsolicitedFrameDuringGetIsNotTakenAsTheAnswer) {
     tt.When([this] { return sim->requestCount() >= 1; },
             [this] { sim->sendUnsolicited(SensorFrame(11, 0, {11, 12, 13, 14, 15})); });
     const uint16_t p0 = parameter.set0[0], p4 = parameter.set0[4];
-    JumpClock::AfterRequests(sim, 1);
+    // The GET times out only once the stray frame is in and dropped: a frame still on its way
+    // when the next request flushes the queue would be cut in two, and that is another test.
+    const unsigned long foreign = ForeignFrames();
+    JumpClock::When([foreign] { return ForeignFrames() > foreign; });
 
     PushGET(RAM, 0);
 
     // Only a frame of the command GET sent answers it: the stray frame is dropped.
+    EXPECT_EQ(ForeignFrames(), foreign + 1);
     EXPECT_EQ(StatusText(), "Timeout-RS-232...");
     EXPECT_EQ(parameter.set0[0], p0);
     EXPECT_EQ(parameter.set0[4], p4);
@@ -714,9 +718,12 @@ TEST_F(LineTest, UnsolicitedFrameAnswersNeitherTeachNorReset) {
         Timetable tt;
         tt.When([this] { return sim->requestCount() >= 1; },
                 [this] { sim->sendUnsolicited(SensorFrame(3, 0, {9, 9, 9})); });
-        JumpClock::AfterRequests(sim, 1);
+        // The time-out comes once the stray frame is in and dropped, never before it arrives.
+        const unsigned long foreign = ForeignFrames();
+        JumpClock::When([foreign] { return ForeignFrames() > foreign; });
         UserClick(pHandle, command == 6 ? PANEL_ButtonTeach : PANEL_ButtonReset);
         // A frame of another command is no answer: each runs into its own time-out.
+        EXPECT_EQ(ForeignFrames(), foreign + 1);
         EXPECT_EQ(Commands(*sim), std::vector<int>{command});
         EXPECT_EQ(StatusText(), command == 6 ? "Timeout RS232-Line!" : "Timeout-RS-232...");
     }
