@@ -123,7 +123,9 @@ protected:
         const size_t index =
             static_cast<size_t>(std::find(kStartUp.begin(), kStartUp.end(), command) - kStartUp.begin()) + 1;
         const bool frame = command != 7; // the firmware answer is no frame
-        if (frame ? LeavesUnanswered(f) : Silences(f))
+        if (frame && LeavesUnanswered(f))
+            JumpWhenAnswerSpoiled(sim, index, f);
+        else if (!frame && Silences(f))
             JumpClock::AfterRequests(sim, index, f == LineFault::Truncate ? 0.2 : 0.0);
         com = 1;
         InitRS232(com);
@@ -281,7 +283,7 @@ TEST_P(ExchangeFaults, ParameterReadThenTheNextRead) {
     const std::vector<uint16_t> before(parameter.set0, parameter.set0 + 15);
     const LineFault f = GetParam();
     sim->inject(MakeFault(f, 2));
-    if (LeavesUnanswered(f)) JumpClock::AfterRequests(sim, 1, f == LineFault::Truncate ? 0.2 : 0.0);
+    if (LeavesUnanswered(f)) JumpWhenAnswerSpoiled(sim, 1, f);
 
     PushGET(RAM, 0);
 
@@ -321,7 +323,7 @@ TEST_P(ExchangeFaults, RunAnswer) {
                 sim->inject(MakeFault(f, 8));
                 faultAfter = sim->requestCount();
                 if (Silences(f))
-                    JumpClock::AfterRequests(sim, faultAfter + 1, f == LineFault::Truncate ? 0.2 : 0.0);
+                    JumpWhenAnswerSpoiled(sim, faultAfter + 1, f);
             });
     if (!Silences(f)) {
         tt.When([this, &faultAfter] { return faultAfter > 0 && sim->requestCount() >= faultAfter + 4; },
@@ -493,7 +495,7 @@ TEST_P(ExchangeFaults, Teach) {
     const LineFault f = GetParam();
     sim->setRawOverride(kRaw); // the sensor takes Mvalue 1000 as the new setpoint
     sim->inject(MakeFault(f, 6));
-    if (LeavesUnanswered(f)) JumpClock::AfterRequests(sim, 1, f == LineFault::Truncate ? 0.2 : 0.0);
+    if (LeavesUnanswered(f)) JumpWhenAnswerSpoiled(sim, 1, f);
     double cursorX = 0, cursorY = 0;
     GetGraphCursor(pHandle, PANEL_GRAPH, 1, &cursorX, &cursorY);
 
@@ -521,7 +523,7 @@ TEST_P(ExchangeFaults, Teach) {
 TEST_P(ExchangeFaults, ResetOfTheAnalogExtremes) {
     const LineFault f = GetParam();
     sim->inject(MakeFault(f, 11));
-    if (LeavesUnanswered(f)) JumpClock::AfterRequests(sim, 1, f == LineFault::Truncate ? 0.2 : 0.0);
+    if (LeavesUnanswered(f)) JumpWhenAnswerSpoiled(sim, 1, f);
 
     UserClick(pHandle, PANEL_ButtonReset);
 

@@ -15,7 +15,9 @@
 #include <vector>
 
 #include "K-VOR-RNZazorU30.h"
+#include "exchange.h"
 #include "fixtures.h"
+#include "rs232.h"
 #include "testhooks.h"
 #include "sensor_sim.h"
 #include "state.h"
@@ -221,6 +223,21 @@ inline std::vector<int> Commands(const kvorsim::Simulator &sim) {
     std::vector<int> out;
     for (const kvorsim::Request &r : sim.requests()) out.push_back(r.command);
     return out;
+}
+
+// For a fault that leaves the request unanswered: the clock jumps past the time-out once the
+// simulator has logged 'count' requests and the spoiled answer has done all it will do on the
+// line. A dropped or late answer does nothing; a cut-short one (35 bytes) must sit in the queue
+// and an answer of another command must have come in and been dropped, or its bytes would still
+// be on their way when the next request flushes the queue, and spoil that request's answer too.
+inline void JumpWhenAnswerSpoiled(const kvorsim::Simulator *sim, size_t count, LineFault f) {
+    const unsigned long foreign = ForeignFrames();
+    JumpClock::When([sim, count, f, foreign] {
+        if (sim->requestCount() < count) return false;
+        if (f == LineFault::Truncate) return GetInQLen(com) >= 35;
+        if (f == LineFault::CorruptCommand) return ForeignFrames() > foreign;
+        return true;
+    });
 }
 
 // --- panel state ----------------------------------------------------------------------------
