@@ -13,7 +13,6 @@
 
 #include <algorithm>
 
-#include "testhooks.h"
 #include "ui_internal.h"
 
 using namespace kvor_ui;
@@ -160,18 +159,3 @@ void FitWindowToArea(QWidget *window, const QSize &wanted, const QRect &availabl
 }
 
 } // namespace kvor_ui
-
-// --- inspection -----------------------------------------------------------------------------------
-
-void *PanelCanvasWidget(int panel) {
-    Panel *p = FindPanel(panel);
-    return p ? static_cast<QWidget *>(PanelCanvas(*p)) : nullptr;
-}
-
-int FitPanelToScreenArea(int panel, int left, int top, int width, int height) {
-    Panel *p = FindPanel(panel);
-    if (!p || !p->widget || !p->widget->isWindow()) return UIEInvalidPanel;
-    if (!p->canvas) return UIEInvalidPanel; // a panel of fixed size keeps it
-    FitWindowToArea(p->widget, QSize(p->baseWidth, p->baseHeight), QRect(left, top, width, height));
-    return 0;
-}

@@ -1,6 +1,9 @@
 // The testing library: the operator closing a window, a delayed call from inside event
-// processing, and the widgets behind panels and controls.
+// processing, the widgets behind panels and controls, and a resizable window fitted to a
+// screen area of the test's choosing.
 #include <QObject>
+#include <QRect>
+#include <QSize>
 #include <QTimerEvent>
 #include <QWidget>
 
@@ -76,4 +79,17 @@ void *CtrlWidget(int panel, int control) {
 bool PanelVisible(int panel) {
     Panel *p = FindPanel(panel);
     return p && p->widget && !p->widget->isHidden();
+}
+
+void *PanelCanvasWidget(int panel) {
+    Panel *p = FindPanel(panel);
+    return p ? static_cast<QWidget *>(PanelCanvas(*p)) : nullptr;
+}
+
+int FitPanelToScreenArea(int panel, int left, int top, int width, int height) {
+    Panel *p = FindPanel(panel);
+    if (!p || !p->widget || !p->widget->isWindow()) return UIEInvalidPanel;
+    if (!p->canvas) return UIEInvalidPanel; // a panel of fixed size keeps it
+    FitWindowToArea(p->widget, QSize(p->baseWidth, p->baseHeight), QRect(left, top, width, height));
+    return 0;
 }
