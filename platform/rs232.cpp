@@ -18,12 +18,11 @@
 //   anything else                                           -> kRS_UnknownSysError (-1)
 #include "rs232.h"
 
-#include "testhooks.h"
+#include "hooks_internal.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QMetaObject>
 #include <QPointer>
@@ -73,44 +72,17 @@ struct ComPort {
     char eventCharacter = 0;
     void *callbackData = nullptr;
     int pendingEvents = 0; // event-character and output-empty events not yet reported
-    qint64 lastInNs = -1;  // when bytes last came in, while no write has followed them
 };
-
-// For benchmarks: the program's own turnaround on each port, from the last bytes taken in to
-// the write that followed them. A fixed ring, so that recording never allocates.
-constexpr size_t kTurnaroundRing = 4096;
-struct TurnaroundLog {
-    std::vector<double> seconds;
-    size_t next = 0, count = 0;
-};
-std::map<int, TurnaroundLog> g_turnarounds;
-
-qint64 NowNs() {
-    static const QElapsedTimer clock = [] {
-        QElapsedTimer t;
-        t.start();
-        return t;
-    }();
-    return clock.nsecsElapsed();
-}
-
-void RecordTurnaround(int port, ComPort &p) {
-    if (p.lastInNs < 0) return;
-    const double gap = static_cast<double>(NowNs() - p.lastInNs) / 1e9;
-    p.lastInNs = -1;
-    auto it = g_turnarounds.find(port);
-    if (it == g_turnarounds.end()) return; // nobody asked for them
-    TurnaroundLog &log = it->second;
-    log.seconds[log.next] = gap;
-    log.next = (log.next + 1) % kTurnaroundRing;
-    log.count = std::min(log.count + 1, kTurnaroundRing);
-}
 
 ComPort g_ports[kMaxComPort + 1];
 std::map<int, std::string> g_overrides;
 // Numbers given to devices outside the rule (and to by-id names) as the list found them.
 std::map<int, std::string> g_assigned;
-std::string g_byIdDirectory = "/dev/serial/by-id";
+
+// Tells the traffic watcher, if there is one (the shipped program has none).
+inline void Watch(int port, kvor_com::Traffic traffic) {
+    if (void (*watch)(int, kvor_com::Traffic) = kvor_com::g_trafficWatch) watch(port, traffic);
+}
 
 bool ValidPortNumber(int port) {
     return port >= 1 && port <= kMaxComPort;
@@ -179,8 +151,8 @@ void ClosePort(ComPort &p) {
     p.callback = nullptr;
     p.callbackMask = 0;
     p.pendingEvents = 0;
-    p.lastInNs = -1;
     p.inQueue.clear();
+    Watch(static_cast<int>(&p - g_ports), kvor_com::kTrafficClosed);
     // An explicit close: the lock file goes with it, and the read notifier stops.
     if (p.serial && p.serial->isOpen()) p.serial->close();
 }
@@ -229,7 +201,7 @@ void MoveBytes(int port) {
         any = true;
         const qsizetype room = std::max<qsizetype>(0, p.inQueueSize - p.inQueue.size());
         p.inQueue.append(chunk, std::min<qsizetype>(room, static_cast<qsizetype>(n)));
-        p.lastInNs = NowNs();
+        Watch(port, kvor_com::kTrafficIn);
         if (p.callback && std::memchr(chunk, static_cast<unsigned char>(p.eventCharacter),
                                       static_cast<size_t>(n)) != nullptr)
             p.pendingEvents |= LWRS_RXFLAG;
@@ -387,6 +359,15 @@ std::string PermissionReason(const std::string &device) {
 
 } // namespace
 
+namespace kvor_com {
+void (*g_trafficWatch)(int port, Traffic traffic) = nullptr;
+std::string g_byIdDirectory;
+
+void ForgetAssignedPorts(void) {
+    g_assigned.clear();
+}
+} // namespace kvor_com
+
 std::string ComPortDevice(int port) {
     if (!ValidPortNumber(port)) return std::string();
     const auto it = g_overrides.find(port);
@@ -466,7 +447,8 @@ int ListComPorts(ComPortChoice *choices, int maxChoices) {
     // The stable names of USB adapters: each is offered by that name, which survives a device
     // coming back under another number (ttyUSB0 as ttyUSB1). A device outside the rule that has
     // such a name is offered by the name only.
-    const QDir byId(QString::fromStdString(g_byIdDirectory));
+    const std::string &byIdDirectory = kvor_com::g_byIdDirectory;
+    const QDir byId(QString::fromStdString(byIdDirectory.empty() ? "/dev/serial/by-id" : byIdDirectory));
     for (const QFileInfo &link :
          byId.entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot, QDir::Name)) {
         const std::string target = link.canonicalFilePath().toStdString();
@@ -622,7 +604,7 @@ int ComWrt(int port, const char *buffer, int count) {
     if (count < 0 || (count > 0 && buffer == nullptr)) return kRS_InvalidParameter;
     const qint64 room = std::max<qint64>(0, p->outQueueSize - p->serial->bytesToWrite());
     const qint64 n = std::min<qint64>(room, count);
-    if (count > 0) RecordTurnaround(port, *p);
+    if (count > 0) Watch(port, kvor_com::kTrafficWriting);
     const qint64 written = n > 0 ? p->serial->write(buffer, n) : 0;
     // write() only buffers; flush() hands the bytes to the system before we return. Should the
     // system not take them all at once, we give it the port's time-out for the rest.
@@ -661,31 +643,4 @@ int GetInQLen(int port) {
     PullBytes(port);
     if (!p->open) return kRS_PortNotOpen;
     return static_cast<int>(p->inQueue.size());
-}
-
-std::vector<double> TakeComTurnarounds(int port) {
-    std::vector<double> gaps;
-    if (!ValidPortNumber(port)) return gaps;
-    auto it = g_turnarounds.find(port);
-    if (it == g_turnarounds.end()) {
-        // From now on the port keeps them.
-        TurnaroundLog &log = g_turnarounds[port];
-        log.seconds.assign(kTurnaroundRing, 0.0);
-        return gaps;
-    }
-    TurnaroundLog &log = it->second;
-    gaps.reserve(log.count);
-    const size_t first = (log.next + kTurnaroundRing - log.count) % kTurnaroundRing;
-    for (size_t i = 0; i < log.count; ++i)
-        gaps.push_back(log.seconds[(first + i) % kTurnaroundRing]);
-    log.count = 0;
-    return gaps;
-}
-
-void SetSerialByIdDirectory(const std::string &directory) {
-    g_byIdDirectory = directory.empty() ? std::string("/dev/serial/by-id") : directory;
-}
-
-void ForgetAssignedComPorts(void) {
-    g_assigned.clear();
 }
