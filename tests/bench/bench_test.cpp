@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 
 #include <cmath>
+#include <functional>
 #include <vector>
 
 #include "../../bench/bench_stats.h"
@@ -116,4 +117,39 @@ TEST_F(ProgramTurnaround, EachWriteAfterAnAnswerIsTimedOnceFromItsLastBytes) {
     EXPECT_EQ(TakeComTurnarounds(com).size(), 1u);
     ComWrt(com, szWriteBuf, 36);
     EXPECT_TRUE(TakeComTurnarounds(com).empty());
+}
+
+TEST_F(ProgramTurnaround, WhatComesBetweenAnAnswerAndAWriteDecidesWhetherItIsTimed) {
+    Connect();
+    struct Case {
+        const char *what;
+        std::function<void()> between; // runs after an answer has come in
+        size_t timed;                  // turnarounds the next write records
+    };
+    const Case cases[] = {
+        {"nothing", [] {}, 1},
+        // A write of no bytes is no request: the next one is still timed from the answer.
+        {"an empty write", [] { EXPECT_EQ(ComWrt(com, szWriteBuf, 0), 0); }, 1},
+        // A port closed and opened again has taken in nothing since.
+        {"the port closed and opened again",
+         [] {
+             ASSERT_EQ(CloseCom(com), 0);
+             ASSERT_EQ(OpenComConfig(com, "", 19200, 0, 8, 1, 4096, 4096), 0);
+         },
+         0},
+    };
+    TakeComTurnarounds(com); // starts the record
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(PushGETRAW(), 1);
+        TakeComTurnarounds(com);
+        c.between();
+        FillTxBuf(5, 0, pp);
+        rx_flag = 0;
+        ASSERT_EQ(ComWrt(com, szWriteBuf, 36), 36);
+        EXPECT_EQ(TakeComTurnarounds(com).size(), c.timed);
+        // The echo is in before the next request goes out (read by the receive notification,
+        // or left queued on a port opened again without one).
+        ASSERT_TRUE(WaitUntil([] { return rx_flag == 1 || GetInQLen(com) >= 36; }));
+    }
 }
