@@ -82,6 +82,13 @@ double ThreadCpuSeconds() {
            static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
+// The part of it spent in the kernel (system calls, waking up).
+double ThreadSystemSeconds() {
+    rusage u;
+    if (getrusage(RUSAGE_THREAD, &u) != 0) return 0.0;
+    return static_cast<double>(u.ru_stime.tv_sec) + static_cast<double>(u.ru_stime.tv_usec) / 1e6;
+}
+
 // A "Key:   1234 kB" line of /proc/self/status, in kB; -1 when missing.
 long StatusKb(const char *key) {
     std::ifstream in("/proc/self/status");
@@ -112,7 +119,7 @@ std::string LoadAverage() {
 // A moment of a run as seen from the GUI thread.
 struct Mark {
     double t = 0.0;
-    double cpu = 0.0;
+    double cpu = 0.0, system = 0.0;
     size_t requests = 0;
     long stripPaints = 0, graphPaints = 0, videoPaints = 0;
     long long allocations = 0;
@@ -126,6 +133,7 @@ Mark Snap(bool withRss = false) {
     Mark m;
     m.t = Timer();
     m.cpu = ThreadCpuSeconds();
+    m.system = ThreadSystemSeconds();
     m.requests = g_sim->requestCount();
     m.stripPaints = GraphRepaintCount(pHandle, PANEL_STRIPCHART);
     m.graphPaints = GraphRepaintCount(pHandle, PANEL_GRAPH);
@@ -207,10 +215,12 @@ struct Results {
     double idleCpu = 0, idlePassesPerSecond = 0;
     double applyUs = 0, applyCpuUs = 0, applyAllocs = -1;
     double barFrameUs = 0, stripFrameUs = 0;
+    double barFrameAllocs = -1, stripFrameAllocs = -1;
     // start-up
     std::vector<double> startup;
     bool startupOk = true;
     // paced RUN
+    double pacedSystem = 0; // the kernel's part of pacedCpu
     double pacedRate = 0, pacedCpu = 0, turnMedian = 0, turnP99 = 0, turnMax = 0;
     double programTurnMedian = 0, programTurnP99 = 0, simLateMean = 0, turnMean = 0;
     double pacedStripPerAnswer = 0, pacedGraphPerAnswer = 0, pacedAllocs = -1;
@@ -293,15 +303,18 @@ void MeasureApply(Results &r) {
     Settle(0.2);
 }
 
-// CPU of one frame of a plot: the window paints it, with what it shows now, at once.
-double MeasureFrame(int control) {
+// CPU and heap allocations of one frame of a plot: the window paints it, with what it shows now,
+// at once.
+double MeasureFrame(int control, double *allocations) {
     auto *plot = static_cast<QWidget *>(CtrlWidget(pHandle, control));
     if (!plot || !plot->isVisible()) return 0.0;
     const int n = 200;
     const double c0 = ThreadCpuSeconds();
+    const long long a0 = ThreadAllocations();
     for (int i = 0; i < n; ++i)
         plot->repaint();
     const double us = (ThreadCpuSeconds() - c0) / n * 1e6;
+    if (a0 >= 0) *allocations = static_cast<double>(ThreadAllocations() - a0) / n;
     Settle(0.1);
     return us;
 }
@@ -353,6 +366,7 @@ void MeasurePacedRun(const Settings &s, Results &r) {
     r.pacedExchanges = window.size();
     r.pacedRate = RatePerSecond(ReceivedTimes(window, 8));
     r.pacedCpu = m1.t > m0.t ? (m1.cpu - m0.cpu) / (m1.t - m0.t) : 0.0;
+    r.pacedSystem = m1.t > m0.t ? (m1.system - m0.system) / (m1.t - m0.t) : 0.0;
     const std::vector<double> turns = Turnarounds(window);
     r.turnCount = turns.size();
     r.turnMedian = Median(turns);
@@ -521,8 +535,11 @@ void Report(const Results &r, const kvorsim::Options &opt) {
         Note("applying one answer without drawing it: " + Fixed(r.applyUs, 0) + " us (" +
              Fixed(r.applyCpuUs, 0) + " us CPU" +
              (r.applyAllocs >= 0 ? ", " + Fixed(r.applyAllocs, 1) + " heap allocations" : "") + ")");
+        Note("of it in the kernel (system calls, waking up): " + Fixed(r.pacedSystem, 4) + " of a core (" +
+             Fixed(r.pacedRate > 0 ? r.pacedSystem / r.pacedRate * 1e6 : 0.0, 0) + " us per exchange)");
         Note("one frame painted, CPU: bar graph " + Fixed(r.barFrameUs, 0) + " us, strip chart " +
-             Fixed(r.stripFrameUs, 0) + " us");
+             Fixed(r.stripFrameUs, 0) + " us; heap allocations: bar graph " + Fixed(r.barFrameAllocs, 1) +
+             ", strip chart " + Fixed(r.stripFrameAllocs, 1));
         if (r.pacedAllocs >= 0)
             Note("heap allocations on the GUI thread: " + Fixed(r.pacedAllocs, 1) + " per exchange");
         // 3.
@@ -974,8 +991,8 @@ int main(int argc, char **argv) {
     auto wanted = [&settings](const char *part) { return settings.only.empty() || settings.only == part; };
     MeasureIdle(r);
     MeasureApply(r);
-    r.barFrameUs = MeasureFrame(PANEL_GRAPH);
-    r.stripFrameUs = MeasureFrame(PANEL_STRIPCHART);
+    r.barFrameUs = MeasureFrame(PANEL_GRAPH, &r.barFrameAllocs);
+    r.stripFrameUs = MeasureFrame(PANEL_STRIPCHART, &r.stripFrameAllocs);
     if (wanted("run")) {
         Progress("RUN at the line's pace");
         MeasurePacedRun(settings, r);

@@ -6,6 +6,10 @@
 // the window paints, once for all the changes of an event pass. A plot is drawn at most once
 // per frame of the screen: at the pace of the serial line every answer is drawn, and faster
 // answers only change the data that the next frame shows.
+//
+// An answer changes the data, hardly ever the axes. So a frame is a picture of the axes, grid and
+// labels, kept until they change, with the data drawn over it straight from where the graph keeps
+// it. QCustomPlot draws the whole plot itself only for that picture and for saved pictures.
 #include <qcustomplot.h>
 
 #include <QContextMenuEvent>
@@ -27,6 +31,21 @@
 
 using namespace kvor_ui;
 
+namespace kvor_ui {
+
+// What a plot draws over the picture of its axes on every frame, and hands to QCustomPlot's own
+// objects before QCustomPlot draws the whole plot itself (a saved picture, autoscaling).
+class PlotContent {
+  public:
+    virtual void Draw(QCPPainter *painter) = 0;
+    virtual void Sync() = 0;
+
+  protected:
+    ~PlotContent() = default;
+};
+
+} // namespace kvor_ui
+
 namespace {
 
 void ShowContextMenu(QWidget *plot, const QPoint &globalPos);
@@ -38,6 +57,17 @@ const int kTraceColors[8] = {0x008000, 0x008000, 0x000000, 0xFF0000, 0xC00000, 0
 constexpr double kDefaultRefreshRate = 60.0;
 constexpr double kMinRefreshRate = 24.0;
 constexpr double kMaxRefreshRate = 240.0;
+
+// The layers that hold the data: everything else is the frame around it.
+bool IsDataLayer(const QCPLayer *layer) {
+    return layer->name() == QLatin1String("main") || layer->name() == QLatin1String("cursors");
+}
+
+// The layers drawn over the data.
+bool IsTopLayer(const QCPLayer *layer) {
+    return layer->name() == QLatin1String("axes") || layer->name() == QLatin1String("legend") ||
+           layer->name() == QLatin1String("overlay");
+}
 
 // A plot draws itself straight onto the window when the window paints it. QCustomPlot's own
 // replot draws every layer into a buffer of its own, cleared for each replot, and the window
@@ -83,10 +113,22 @@ class Plot : public QCustomPlot {
     // The axis ranges as the operator's zoom leaves them, or as the program last asked.
     void ApplyAutoscale() {
         if (zoomed) return; // the operator's view stays until the zoom is reset
+        bool synced = false;
         for (int a = 0; a < 3; ++a)
             if (modes[a] == VAL_AUTOSCALE && !(a == VAL_XAXIS && scrolling))
-                if (QCPAxis *axis = Axis(a)) axis->rescale(true);
+                if (QCPAxis *axis = Axis(a)) {
+                    if (!synced && content) content->Sync(); // the ranges come from QCustomPlot's data
+                    synced = true;
+                    axis->rescale(true);
+                }
     }
+    // QCustomPlot draws the whole plot itself (a saved picture): its objects get the data first.
+    void SyncContent() {
+        if (content) content->Sync();
+    }
+    // The frame (axes, labels, grid) looks different from now on, or was laid out for something
+    // else than the screen: the next frame draws it anew.
+    void FrameChanged() { ++frameGeneration; }
     // Back to what the program asked for, after the operator zoomed or panned.
     void ResetZoom() {
         zoomed = false;
@@ -96,6 +138,7 @@ class Plot : public QCustomPlot {
         Request();
     }
     long repaints = 0;
+    kvor_ui::PlotContent *content = nullptr; // draws the data; set once by the graph or strip chart
     int modes[3] = {VAL_MANUAL, VAL_MANUAL, VAL_MANUAL};
     QCPRange asked[3];      // the manual range the program last set on each axis
     bool scrolling = false; // a strip chart moves its x axis itself
@@ -130,12 +173,26 @@ class Plot : public QCustomPlot {
         if (!painter.isActive()) return;
         lastDrawn.start();
         ApplyAutoscale();
-        // The background first, before antialiasing is on: a whole-pixel fill of one colour is
-        // a plain fill, while antialiased it would go through the rasteriser pixel by pixel.
-        painter.fillRect(rect(), backgroundColor);
-        painter.setRenderHint(QPainter::Antialiasing); // as QCustomPlot draws into its buffers
-        draw(&painter);                                // the layout, then every layer
+        if (!content) {
+            DrawWhole(&painter);
+        } else {
+            if (FrameKey() != frameKey) DrawFrame();
+            painter.drawImage(0, 0, under);
+            // The data, clipped as QCustomPlot clips what it draws into the axis rectangle.
+            painter.setClipRect(axisRect()->rect().translated(0, -1));
+            content->Draw(&painter);
+            painter.setAntialiasing(false); // and back from its half-pixel shift
+            painter.setClipping(false);
+            // The axes lie over the data only along the edges of the axis rectangle.
+            for (const QRect &band : bands)
+                painter.drawImage(band.topLeft(), over, QRect(band.topLeft() * over.devicePixelRatio(),
+                                                             band.size() * over.devicePixelRatio()));
+        }
         ++repaints;
+    }
+    void changeEvent(QEvent *event) override {
+        QCustomPlot::changeEvent(event);
+        FrameChanged(); // a font, palette or style change shows in the labels
     }
     void showEvent(QShowEvent *event) override {
         QCustomPlot::showEvent(event);
@@ -146,6 +203,81 @@ class Plot : public QCustomPlot {
     }
 
   private:
+    // Everything the picture of the frame depends on.
+    struct Key {
+        QSize size;
+        qreal ratio = 0;
+        QCPRange ranges[4];
+        bool visible[4] = {};
+        long generation = -1;
+        bool operator!=(const Key &o) const {
+            for (int i = 0; i < 4; ++i)
+                if (ranges[i] != o.ranges[i] || visible[i] != o.visible[i]) return true;
+            return size != o.size || ratio != o.ratio || generation != o.generation;
+        }
+    };
+    Key FrameKey() const {
+        Key k;
+        k.size = size();
+        k.ratio = devicePixelRatioF();
+        const QCPAxis *axes[4] = {xAxis, yAxis, xAxis2, yAxis2};
+        for (int i = 0; i < 4; ++i) {
+            k.ranges[i] = axes[i]->range();
+            k.visible[i] = axes[i]->visible();
+        }
+        k.generation = frameGeneration;
+        return k;
+    }
+    // The whole plot as QCustomPlot draws it.
+    void DrawWhole(QCPPainter *painter) {
+        // The background first, before antialiasing is on: a whole-pixel fill of one colour is
+        // a plain fill, while antialiased it would go through the rasteriser pixel by pixel.
+        painter->fillRect(rect(), backgroundColor);
+        painter->setRenderHint(QPainter::Antialiasing); // as QCustomPlot draws into its buffers
+        draw(painter);                                  // the layout, then every layer
+    }
+    // Draws the frame without the data ('under'), and what lies over the data on its own
+    // ('over'), and finds the bands along the axis rectangle where the two meet.
+    void DrawFrame() {
+        const qreal ratio = devicePixelRatioF();
+        const QSize pixels = size() * ratio;
+        QList<bool> shown;
+        for (QCPLayer *l : mLayers)
+            shown.append(l->visible());
+        for (QCPLayer *l : mLayers)
+            if (IsDataLayer(l)) l->setVisible(false);
+        under = QImage(pixels, QImage::Format_RGB32);
+        under.setDevicePixelRatio(ratio);
+        {
+            QCPPainter p(&under);
+            DrawWhole(&p);
+        }
+        for (QCPLayer *l : mLayers)
+            l->setVisible(IsTopLayer(l) && shown[mLayers.indexOf(l)]);
+        over = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
+        over.setDevicePixelRatio(ratio);
+        over.fill(Qt::transparent);
+        {
+            QCPPainter p(&over);
+            p.setRenderHint(QPainter::Antialiasing);
+            const QBrush background = mBackgroundBrush;
+            setBackground(QBrush(Qt::NoBrush));
+            draw(&p);
+            setBackground(background);
+        }
+        for (int i = 0; i < mLayers.size(); ++i)
+            mLayers[i]->setVisible(shown[i]);
+        // Ticks reach into the rectangle; the base lines lie on its edges or just outside.
+        const QRect r = axisRect()->rect();
+        const int in = 12, out = 2;
+        bands[0] = QRect(r.left() - out, r.top() - out, r.width() + 2 * out, in + out);      // top
+        bands[1] = QRect(r.left() - out, r.bottom() - in, r.width() + 2 * out, in + out + 1); // bottom
+        bands[2] = QRect(r.left() - out, r.top() + in, in + out, std::max(0, r.height() - 2 * in));
+        bands[3] = QRect(r.right() - in, r.top() + in, in + out + 1, std::max(0, r.height() - 2 * in));
+        for (QRect &b : bands)
+            b &= rect();
+        frameKey = FrameKey();
+    }
     qint64 FrameNs() const {
         double rate = kDefaultRefreshRate;
         if (const QScreen *s = screen()) {
@@ -155,6 +287,11 @@ class Plot : public QCustomPlot {
         return static_cast<qint64>(1e9 / rate);
     }
     bool stale = false;
+    long frameGeneration = 0;
+    Key frameKey;     // what 'under' and 'over' were drawn for
+    QImage under;     // the frame without the data: background, grid, axes, labels
+    QImage over;      // only what lies over the data (the axes), on a transparent ground
+    QRect bands[4];   // where 'over' meets the data
     QColor backgroundColor{Qt::white};
     QElapsedTimer lastDrawn; // started when the plot was last drawn
     QTimer frameTimer;       // draws a change that came within a frame of the last drawing
@@ -180,6 +317,10 @@ void StylePlot(Plot *plot, const ControlDesc &desc) {
     plot->asked[VAL_LEFT_YAXIS] = plot->yAxis->range();
     plot->asked[VAL_RIGHT_YAXIS] = plot->yAxis2->range();
     plot->axisRect()->setMinimumMargins(QMargins(4, 4, 8, 4));
+    // The layout and the axis rectangle draw nothing themselves, but the axes show only while
+    // they do: they belong with the axes, so that hiding the data's layers hides only the data.
+    plot->plotLayout()->setLayer(QStringLiteral("axes"));
+    plot->axisRect()->setLayer(QStringLiteral("axes"));
 }
 
 struct PlotRec {
@@ -188,6 +329,7 @@ struct PlotRec {
     int color = 0, fillColor = 0;
     double x1 = 0, y1 = 0, x2 = 0, y2 = 0;
     std::vector<double> x, y;
+    QPen linePen; // the curve's pen as its line is drawn
     QCPCurve *curve = nullptr;
     QCPItemRect *rect = nullptr;
 };
@@ -276,11 +418,41 @@ void ResizeData(QCPGraphDataContainer &data, int n) {
         data.add(QCPGraphData(data.isEmpty() ? 0.0 : (data.constEnd() - 1)->key + 1.0, 0.0));
 }
 
+// A line through the points, broken where a point is not a number, drawn as QCustomPlot draws
+// the line of a plot (a pen of width 1 drawn as the thinnest line).
+void DrawLine(QCPPainter *painter, const QPen &pen, const QVector<QPointF> &points) {
+    if (pen.style() == Qt::NoPen || pen.color().alpha() == 0) return;
+    painter->setPen(pen);
+    painter->setBrush(Qt::NoBrush);
+    const int n = static_cast<int>(points.size());
+    int start = 0;
+    for (int i = 0; i < n; ++i) {
+        const QPointF &p = points[i];
+        if (std::isnan(p.x()) || std::isnan(p.y()) || std::isinf(p.y())) {
+            painter->drawPolyline(points.constData() + start, i - start);
+            start = i + 1;
+        }
+    }
+    painter->drawPolyline(points.constData() + start, n - start);
+}
+
+// The thinnest-line pen QCustomPlot draws a plot's line with on the screen.
+QPen LinePen(const QPen &pen) {
+    if (pen.widthF() != 1.0) return pen;
+    QPen thin = pen;
+    thin.setWidth(0);
+    return thin;
+}
+
 } // namespace
 
 namespace kvor_ui {
 
-struct GraphState {
+struct GraphState final : PlotContent {
+    void Draw(QCPPainter *painter) override;
+    void Sync() override {} // the plot objects always hold what is plotted
+    void DrawCurve(QCPPainter *painter, const PlotRec &rec);
+    QVector<QPointF> points; // reused for every line drawn
     Plot *plot = nullptr;
     QCPLayer *plotLayer = nullptr;
     std::vector<PlotRec> live; // oldest first
@@ -295,7 +467,11 @@ struct GraphState {
     } cursors[3];
 };
 
-struct StripState {
+struct StripState final : PlotContent {
+    void Draw(QCPPainter *painter) override;
+    void Sync() override;
+    QVector<QPointF> points; // reused for every trace drawn
+    std::vector<QPen> linePens; // each trace's pen as its line is drawn
     Plot *plot = nullptr;
     int traces = 1;
     int pps = 100;
@@ -397,20 +573,8 @@ void ClearStrip(StripState &s) {
     s.lastBatch = 0;
 }
 
-// Writes the samples held into the chart's graphs and scrolls the x axis to the newest.
-void SyncStrip(StripState &s) {
-    // The operator reads positions on the screen, oldest at the left, so the samples are keyed
-    // by their place among the points per screen, not by how many came before them.
-    const long long first = s.pps - s.count;
-    for (int t = 0; t < s.traces && t < static_cast<int>(s.graphs.size()); ++t) {
-        QCPGraphDataContainer &data = *s.graphs[static_cast<size_t>(t)]->data();
-        ResizeData(data, s.count);
-        int i = 0;
-        for (auto it = data.begin(); it != data.end(); ++it, ++i) {
-            it->key = static_cast<double>(first + i);
-            it->value = s.ring[static_cast<size_t>(t * s.pps + (s.head + i) % s.pps)];
-        }
-    }
+// The x axis holds one screen of samples.
+void ScrollStrip(StripState &s) {
     s.plot->xAxis->setRange(0.0, std::max(1.0, static_cast<double>(s.pps - 1)));
     s.plot->Request();
 }
@@ -420,6 +584,7 @@ void ReshapeStrip(StripState &s, int traces, int pps) {
         while (static_cast<int>(s.graphs.size()) > traces) {
             s.plot->removeGraph(s.graphs.back());
             s.graphs.pop_back();
+            s.linePens.pop_back();
         }
         while (static_cast<int>(s.graphs.size()) < traces) {
             QCPGraph *g = s.plot->addGraph();
@@ -427,6 +592,7 @@ void ReshapeStrip(StripState &s, int traces, int pps) {
             if (s.colors.size() <= t) s.colors.push_back(kTraceColors[t % 8]);
             g->setPen(Pen(s.colors[t]));
             s.graphs.push_back(g);
+            s.linePens.push_back(LinePen(g->pen()));
         }
         s.traces = traces;
         s.pps = pps;
@@ -445,12 +611,113 @@ void ReshapeStrip(StripState &s, int traces, int pps) {
         s.count = keep;
     }
     s.sample.assign(static_cast<size_t>(traces), 0.0);
-    SyncStrip(s);
+    ScrollStrip(s);
 }
 
 } // namespace
 
 namespace kvor_ui {
+
+// The samples held, keyed by their place among the points per screen (the operator reads
+// positions on the screen, oldest at the left), not by how many came before them.
+void StripState::Sync() {
+    const long long first = pps - count;
+    for (int t = 0; t < traces && t < static_cast<int>(graphs.size()); ++t) {
+        QCPGraphDataContainer &data = *graphs[static_cast<size_t>(t)]->data();
+        ResizeData(data, count);
+        int i = 0;
+        for (auto it = data.begin(); it != data.end(); ++it, ++i) {
+            it->key = static_cast<double>(first + i);
+            it->value = ring[static_cast<size_t>(t * pps + (head + i) % pps)];
+        }
+    }
+}
+
+// Every trace as a line, the first trace at the bottom, straight from the history.
+void StripState::Draw(QCPPainter *painter) {
+    const QCPAxis *keys = plot->xAxis;
+    const QCPAxis *values = plot->yAxis;
+    const long long first = pps - count;
+    points.reserve(count);
+    for (int t = 0; t < traces && t < static_cast<int>(graphs.size()); ++t) {
+        if (!graphs[static_cast<size_t>(t)]->visible()) continue;
+        // A level stretch (a limit, the setpoint) is one line from its first point to its last:
+        // the same pixels for a fraction of the work.
+        points.clear();
+        for (int i = 0; i < count; ++i) {
+            const double v = ring[static_cast<size_t>(t * pps + (head + i) % pps)];
+            const QPointF p(keys->coordToPixel(static_cast<double>(first + i)), values->coordToPixel(v));
+            const int n = static_cast<int>(points.size());
+            if (n >= 2 && p.y() == points[n - 1].y() && p.y() == points[n - 2].y())
+                points[n - 1] = p;
+            else
+                points.append(p);
+        }
+        painter->setAntialiasing(graphs[static_cast<size_t>(t)]->antialiased());
+        DrawLine(painter, linePens[static_cast<size_t>(t)], points);
+    }
+}
+
+// The plots in the order they were made, then the cursors, each drawn as QCustomPlot draws it.
+void GraphState::Draw(QCPPainter *painter) {
+    const QRect clip = plot->axisRect()->rect();
+    for (const PlotRec &rec : live) {
+        if (rec.rect) {
+            const QCPItemRect *item = rec.rect;
+            const QPointF p1 = item->topLeft->pixelPosition();
+            const QPointF p2 = item->bottomRight->pixelPosition();
+            if (p1.toPoint() == p2.toPoint()) continue;
+            const QRectF r = QRectF(p1, p2).normalized();
+            const double pad = item->pen().widthF();
+            if (!r.adjusted(-pad, -pad, pad, pad).intersects(clip)) continue;
+            painter->setAntialiasing(item->antialiased());
+            painter->setPen(item->pen());
+            painter->setBrush(item->brush());
+            painter->drawRect(r);
+        } else if (rec.curve) {
+            DrawCurve(painter, rec);
+        }
+    }
+    for (const Cursor &cur : cursors) {
+        if (!cur.line) continue;
+        // A vertical line over the whole height, then its square marker.
+        const double x = plot->xAxis->coordToPixel(cur.x);
+        const QRect band = clip.adjusted(-1, -1, 1, 1);
+        painter->setAntialiasing(cur.line->antialiased());
+        if (x - band.left() >= 0 && x - band.left() <= band.width()) {
+            painter->setPen(cur.line->pen());
+            painter->drawLine(QLineF(x, band.top(), x, band.bottom()));
+        }
+        const QPointF center(x, plot->yAxis->coordToPixel(cur.y));
+        const double w = cur.marker->size() / 2.0;
+        const QRectF square(center - QPointF(w, w), center + QPointF(w, w));
+        painter->setAntialiasing(cur.marker->antialiased());
+        if (clip.intersects(square.toRect())) {
+            painter->setPen(cur.marker->pen());
+            painter->setBrush(cur.marker->brush());
+            painter->drawRect(square);
+        }
+    }
+}
+
+// An XY plot: its line through the points, then a mark on each point when it has marks.
+void GraphState::DrawCurve(QCPPainter *painter, const PlotRec &rec) {
+    const QCPCurve *curve = rec.curve;
+    const size_t n = std::min(rec.x.size(), rec.y.size());
+    points.resize(static_cast<int>(n));
+    for (size_t i = 0; i < n; ++i)
+        points[static_cast<int>(i)] = QPointF(plot->xAxis->coordToPixel(rec.x[i]), plot->yAxis->coordToPixel(rec.y[i]));
+    if (curve->lineStyle() != QCPCurve::lsNone) {
+        painter->setAntialiasing(curve->antialiased());
+        DrawLine(painter, rec.linePen, points);
+    }
+    const QCPScatterStyle marks = curve->scatterStyle();
+    if (marks.isNone()) return;
+    painter->setAntialiasing(curve->antialiasedScatters());
+    marks.applyTo(painter, curve->pen());
+    for (const QPointF &p : points)
+        if (!std::isnan(p.x()) && !std::isnan(p.y())) marks.drawShape(painter, p);
+}
 
 QWidget *CreateGraph(Control &c, QWidget *parent, const ControlDesc &desc) {
     auto *plot = new Plot(parent);
@@ -476,6 +743,7 @@ QWidget *CreateGraph(Control &c, QWidget *parent, const ControlDesc &desc) {
         PlaceCursor(cur);
     }
     plot->setCurrentLayer(g->plotLayer);
+    plot->content = g.get();
     c.graph = std::move(g);
     return plot;
 }
@@ -489,6 +757,7 @@ QWidget *CreateStripChart(Control &c, QWidget *parent, const ControlDesc &desc) 
     s->traces = 0;
     s->pps = desc.pointsPerScreen;
     ReshapeStrip(*s, desc.traces, desc.pointsPerScreen);
+    plot->content = s.get();
     c.strip = std::move(s);
     return plot;
 }
@@ -554,6 +823,7 @@ int PlotXY(int panel, int control, const void *x, const void *y, int count, int 
     }
     curve->setLayer(g->plotLayer); // on top of what was plotted before
     if (!IsPen(curve->pen(), rec.color)) curve->setPen(Pen(rec.color));
+    rec.linePen = LinePen(curve->pen());
     const bool line = plotStyle == VAL_THIN_LINE || plotStyle == VAL_CONNECTED_POINTS;
     curve->setLineStyle(line ? QCPCurve::lsLine : QCPCurve::lsNone);
     QCPScatterStyle dots(pointStyle == VAL_NO_POINT ? QCPScatterStyle::ssNone : QCPScatterStyle::ssSquare, 5);
@@ -720,7 +990,7 @@ int PlotStripChart(int panel, int control, const void *values, int count, int st
         }
         ++s->total;
     }
-    SyncStrip(*s);
+    s->plot->Request();
     return 0;
 }
 
@@ -735,6 +1005,7 @@ int SetTraceAttribute(int panel, int control, int trace, int attribute, int valu
     if (s->colors[t] != value) {
         s->colors[t] = value;
         s->graphs[t]->setPen(Pen(value));
+        s->linePens[t] = LinePen(s->graphs[t]->pen());
         s->plot->Request();
     }
     return 0;
@@ -888,6 +1159,7 @@ QSize PictureSize(const Control &c, const Plot *plot) {
 
 bool WritePicture(Control &c, Plot *plot, int format, QIODevice *file, QString *error) {
     const QSize size = PictureSize(c, plot);
+    plot->SyncContent();
     plot->ApplyAutoscale();
     QCPPainter painter;
     bool ok = false;
@@ -926,7 +1198,9 @@ bool WritePicture(Control &c, Plot *plot, int format, QIODevice *file, QString *
             ok = painter.end();
         }
     }
-    plot->Request(); // the layout was laid out for the picture; the screen gets its own again
+    // The layout was laid out for the picture; the screen gets its own again.
+    plot->FrameChanged();
+    plot->Request();
     if (!ok && error->isEmpty())
         *error =
             file->errorString().isEmpty() ? QStringLiteral("cannot draw the picture") : file->errorString();

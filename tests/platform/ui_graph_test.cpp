@@ -3,11 +3,19 @@
 
 #include <qcustomplot.h>
 
+#include <QImage>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <cstdint>
+#include <limits>
 
 #include "testhooks.h"
 #include "platform_test_util.h"
 #include "userint.h"
+#include "utility.h"
 
 namespace {
 
@@ -182,9 +190,7 @@ TEST_F(Graphs, StripChartKeepsPointsPerScreenOfEachTrace) {
     EXPECT_EQ(GetStripChartTrace(h, STRIP, 2), (std::vector<double>{30, 40, 50, 60, 70}));
     QCustomPlot *plot = Plot(STRIP);
     ASSERT_EQ(plot->graphCount(), 2);
-    EXPECT_EQ(plot->graph(0)->data()->size(), 5);
-    EXPECT_DOUBLE_EQ((plot->graph(0)->data()->constEnd() - 1)->value, 7.0);
-    EXPECT_DOUBLE_EQ(plot->xAxis->range().upper, (plot->graph(0)->data()->constEnd() - 1)->key);
+    EXPECT_DOUBLE_EQ(plot->xAxis->range().upper, 4.0); // the newest sample at the right edge
 
     // start and skip pick every other value from the second on.
     const double sparse[8] = {-1, 8, -1, 80, -1, 9, -1, 90};
@@ -223,8 +229,105 @@ TEST_F(Graphs, StripChartHistoryDoesNotGrow) {
     ASSERT_EQ(trace4.size(), 101u);
     EXPECT_DOUBLE_EQ(trace4.back(), 199 * 1000 + 597);
     EXPECT_DOUBLE_EQ(trace4.front(), 198 * 1000 + 597); // the newest of the call before
-    for (int t = 0; t < 6; ++t)
-        EXPECT_EQ(Plot(STRIP)->graph(t)->data()->size(), 101);
+    for (int t = 1; t <= 6; ++t)
+        EXPECT_EQ(GetStripChartTrace(h, STRIP, t).size(), 101u);
+}
+
+constexpr int kJointShade = 64;
+
+// The screen draws the data over a kept picture of the axes; a saved picture is drawn by the
+// plot library alone. Both must show the same pixels, whatever is plotted and however often.
+class ScreenAndPicture : public Graphs {
+  protected:
+    static int Apart(QRgb a, QRgb b) {
+        return std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)), std::abs(qBlue(a) - qBlue(b))});
+    }
+    // The plot as the window paints it, and as it is saved: the count of pixels that differ by
+    // more than 'tolerance' in a colour, in and around the axis rectangle (the labels outside it
+    // are drawn from a cache on the screen and straight into a saved picture, which differ in
+    // their smoothing).
+    int DifferingPixels(int control, int tolerance = 0) {
+        const QRect area = Plot(control)->axisRect()->rect().adjusted(-2, -2, 2, 2);
+        const QImage screen = Plot(control)->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const std::string path = dir.path().toStdString() + "/picture.png";
+        PresetFileSelectAnswer(VAL_NEW_FILE_SELECTED, path);
+        EXPECT_EQ(UserExportGraph(h, control, EXPORT_PNG), 1);
+        const QImage saved = QImage(QString::fromStdString(path)).convertToFormat(QImage::Format_RGB32);
+        EXPECT_EQ(screen.size(), saved.size());
+        if (screen.size() != saved.size()) return -1;
+        
+        int differing = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x)
+                differing += Apart(screen.pixel(x, y), saved.pixel(x, y)) > tolerance;
+        return differing;
+    }
+    // The pixels on the screen that are mostly red.
+    int RedPixels(int control) {
+        const QImage screen = Plot(control)->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        int n = 0;
+        for (int y = 0; y < screen.height(); ++y)
+            for (int x = 0; x < screen.width(); ++x) {
+                const QRgb p = screen.pixel(x, y);
+                n += qRed(p) > 200 && qGreen(p) < 120 && qBlue(p) < 120;
+            }
+        return n;
+    }
+    QTemporaryDir dir;
+};
+
+TEST_F(ScreenAndPicture, GraphWithBarsLinesMarksAndCursors) {
+    DisplayPanel(h);
+    const double x[5] = {1.0, 800.0, 1600.0, 2400.0, 4000.0};
+    const double y[5] = {0.1, 0.9, std::numeric_limits<double>::quiet_NaN(), 0.5, 0.95};
+    for (int pass = 0; pass < 3; ++pass) { // the pooled objects come round again
+        DeleteGraphPlot(h, GRAPH, -1, VAL_DELAYED_DRAW);
+        PlotRectangle(h, GRAPH, 1.0, 0.0, 4096.0, 1.0, 0xE0E0E0, 0xE0E0E0);
+        PlotRectangle(h, GRAPH, 500.0 + 100 * pass, 0.25, 1500.0, 1.0, 0xFF0000, 0xFF0000);
+        PlotRectangle(h, GRAPH, 3000.0, -0.5, 5000.0, 0.35, 0x008000, 0x00C000); // beyond the axes
+        PlotXY(h, GRAPH, x, y, 5, VAL_DOUBLE, VAL_DOUBLE, VAL_CONNECTED_POINTS, VAL_NO_POINT, VAL_SOLID, 1,
+               0x0000FF);
+        PlotXY(h, GRAPH, x, y, 5, VAL_DOUBLE, VAL_DOUBLE, 1 /* marks only */, VAL_EMPTY_SQUARE, VAL_SOLID, 1, 0x800080);
+        SetGraphCursor(h, GRAPH, 1, 1000.0 + pass, 0.75);
+        SetGraphCursor(h, GRAPH, 2, 1.0, 0.75);  // on the left edge
+        SetGraphCursor(h, GRAPH, 3, 9000.0, 0.75); // beyond the right edge
+        SCOPED_TRACE(pass);
+        EXPECT_EQ(DifferingPixels(GRAPH), 0);
+    }
+    EXPECT_GT(RedPixels(GRAPH), 1000) << "the red bar is on the screen";
+    // Another range redraws the axes; the old picture of them is not shown again.
+    SetAxisScalingMode(h, GRAPH, VAL_XAXIS, VAL_MANUAL, 1.0, 2048.0);
+    EXPECT_EQ(DifferingPixels(GRAPH), 0);
+    // A line that leaves the axis: the plot library brings it to the edge its own way, the screen
+    // clips it there; a few pixels along the edge may differ, nothing more.
+    const double beyond[2] = {0.5, 1.7};
+    PlotXY(h, GRAPH, x + 3, beyond, 2, VAL_DOUBLE, VAL_DOUBLE, VAL_CONNECTED_POINTS, VAL_NO_POINT, VAL_SOLID, 1,
+           0x0000FF);
+    const int differing = DifferingPixels(GRAPH);
+    EXPECT_GE(differing, 0);
+    EXPECT_LT(differing, 60);
+}
+
+TEST_F(ScreenAndPicture, StripChartTracesInAndBeyondTheAxis) {
+    DisplayPanel(h);
+    SetCtrlAttribute(h, STRIP, ATTR_NUM_TRACES, 4);
+    SetCtrlAttribute(h, STRIP, ATTR_POINTS_PER_SCREEN, 7);
+    SetTraceAttribute(h, STRIP, 2, ATTR_TRACE_COLOR, 0xFF0000);
+    for (int k = 0; k < 12; ++k) {
+        // A gap and a value off the axis; a level trace; one that stays level for a while.
+        const double sample[4] = {k == 3 ? std::numeric_limits<double>::quiet_NaN() : 1000.0 + 300 * k,
+                                  k == 5 ? 9000.0 : 2000.0 - 150 * k, 1234.5,
+                                  k < 4 || k > 8 ? 3000.0 : 3000.0 + 77.7 * (k % 2)};
+        PlotStripChart(h, STRIP, sample, 4, 0, 0, VAL_DOUBLE);
+        SCOPED_TRACE(k);
+        // The screen draws a level stretch as one line, the plot library point to point, which
+        // leaves its joints a shade lighter: no more than that may differ.
+        EXPECT_EQ(DifferingPixels(STRIP, kJointShade), 0);
+    }
+    EXPECT_GT(RedPixels(STRIP), 50) << "the red trace is on the screen";
+    // Zoomed in on part of the values.
+    SetAxisScalingMode(h, STRIP, VAL_LEFT_YAXIS, VAL_MANUAL, 1500.0, 2500.0);
+    EXPECT_EQ(DifferingPixels(STRIP, kJointShade), 0);
 }
 
 } // namespace
