@@ -45,6 +45,9 @@ bool OpenLink(int port) {
     FlushOutQ(port);
     SetCTSMode(port, 0);
     InstallComCallback(port, eventMask, kFrameSize, SYNC, RX_Receive_Function, nullptr);
+    // The notification takes whole frames only (the sync character alone does nothing), so the
+    // pieces of a frame need not wake the program one by one.
+    SetComWholeCountWake(port, 1);
     AwaitCommand(ANY_FRAME);
     return true;
 }

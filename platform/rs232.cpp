@@ -40,7 +40,9 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 #endif
 
@@ -72,6 +74,8 @@ struct ComPort {
     char eventCharacter = 0;
     void *callbackData = nullptr;
     int pendingEvents = 0; // event-character and output-empty events not yet reported
+    bool wholeCountWake = false; // wake only when the notify count can be reached
+    int wakeCount = 0;           // bytes the system waits for before it wakes us (0: any byte)
 };
 
 ComPort g_ports[kMaxComPort + 1];
@@ -167,6 +171,34 @@ bool CloseIfBroken(ComPort &p) {
 
 void RunNotification(int port);
 
+// Tells the system how many received bytes to wait for before it reports the port readable.
+void SetSystemWake(ComPort &p, int count) {
+#ifdef Q_OS_UNIX
+    if (count == p.wakeCount || !p.serial || !p.serial->isOpen()) return;
+    const int fd = static_cast<int>(p.serial->handle());
+    termios t{};
+    if (fd < 0 || ::tcgetattr(fd, &t) != 0) return;
+    t.c_cc[VMIN] = static_cast<cc_t>(count);
+    t.c_cc[VTIME] = 0; // with a byte timer the count would no longer hold back the wake
+    if (::tcsetattr(fd, TCSANOW, &t) == 0) p.wakeCount = count;
+#else
+    Q_UNUSED(p);
+    Q_UNUSED(count);
+#endif
+}
+
+// A frame comes in pieces at the pace of the line, each a wake-up of the program that costs it
+// more than taking the frame in. Where only the notify count matters, the system holds the
+// pieces back until the queue can reach it; short of one byte it wakes for every byte again.
+void UpdateSystemWake(ComPort &p) {
+    int count = 0;
+    if (p.open && p.wholeCountWake && p.callback && (p.callbackMask & LWRS_RECEIVE)) {
+        const qsizetype missing = p.notifyCount - p.inQueue.size();
+        if (missing > 1) count = static_cast<int>(std::min<qsizetype>(missing, 255));
+    }
+    SetSystemWake(p, count);
+}
+
 void ScheduleNotificationCheck(int port) {
     ComPort &p = g_ports[port];
     if (p.checkPending || !p.serial) return;
@@ -208,18 +240,24 @@ void MoveBytes(int port) {
     }
     // A frame arrives in pieces at the pace of the line. A piece that leaves the queue short of
     // the notify count, and brings no event the function asked for, needs no event pass.
-    if (any && NotificationDue(p)) ScheduleNotificationCheck(port);
+    if (any && NotificationDue(p))
+        ScheduleNotificationCheck(port); // which sets the wake count once the function has read
+    else
+        UpdateSystemWake(p);
 }
 
 // Brings in bytes that reached the device while no events were processed.
 void PullBytes(int port) {
     ComPort &p = g_ports[port];
     if (!p.open || !p.serial) return;
+    // Bytes the system holds back for the wake count are wanted now too.
+    SetSystemWake(p, 0);
     // With nothing to read this raises a time-out "error"; readyRead (if any) is emitted inside.
     p.serial->waitForReadyRead(0);
     if (CloseIfBroken(p)) return;
     MoveBytes(port);
     if (p.serial->error() == QSerialPort::TimeoutError) p.serial->clearError();
+    UpdateSystemWake(p);
 }
 
 void RunNotification(int port) {
@@ -237,6 +275,7 @@ void RunNotification(int port) {
         p.callback(port, events, p.callbackData);
         p.notifying = false;
         if (CloseIfBroken(p)) return;
+        UpdateSystemWake(p);
     }
 }
 
@@ -516,6 +555,8 @@ int OpenComConfig(int port, const char *deviceName, long baudRate, int parity, i
 
     p.open = true;
     p.broken = false;
+    p.wholeCountWake = false;
+    p.wakeCount = 0; // as the serial library opens a port: any byte wakes us
     p.inQueue.clear();
     p.inQueueSize = inputQueueSize > 0 ? inputQueueSize : kDefaultQueueSize;
     p.outQueueSize = outputQueueSize > 0 ? outputQueueSize : kDefaultQueueSize;
@@ -583,6 +624,7 @@ int InstallComCallback(int port, int eventMask, int notifyCount, int eventCharac
         p->callback = nullptr;
         p->callbackMask = 0;
         p->pendingEvents = 0;
+        UpdateSystemWake(*p);
         return 0;
     }
     if (notifyCount < 1) return kRS_InvalidParameter;
@@ -592,8 +634,17 @@ int InstallComCallback(int port, int eventMask, int notifyCount, int eventCharac
     p->eventCharacter = static_cast<char>(eventCharacter & 0xFF);
     p->callbackData = callbackData;
     p->pendingEvents = 0;
+    UpdateSystemWake(*p);
     // Bytes already waiting are reported at the next event processing, never from in here.
     if ((eventMask & LWRS_RECEIVE) && p->inQueue.size() >= notifyCount) ScheduleNotificationCheck(port);
+    return 0;
+}
+
+int SetComWholeCountWake(int port, int on) {
+    ComPort *p = OpenPort(port);
+    if (!p) return kRS_PortNotOpen;
+    p->wholeCountWake = on != 0;
+    UpdateSystemWake(*p);
     return 0;
 }
 
@@ -633,6 +684,7 @@ int ComRd(int port, char *buffer, int count) {
         std::copy(p->inQueue.constData(), p->inQueue.constData() + n, buffer);
         p->inQueue.remove(0, n);
     }
+    if (!p->notifying) UpdateSystemWake(*p); // a notification sets it once it has read
     return n;
 }
 

@@ -38,6 +38,11 @@ int FlushOutQ(int port);
 // eventMask 0 or a null callback switches the notification off.
 int InstallComCallback(int port, int eventMask, int notifyCount, int eventCharacter,
                        ComCallbackPtr callback, void *callbackData);
+// For a receive notification that acts on a whole notify count only: the system wakes the
+// program for received bytes once the input queue can reach the notify count, not for every
+// piece the line delivers (a frame comes in several). An event character is then reported with
+// that wake, not at once. Off at every open; 1 on, 0 off.
+int SetComWholeCountWake(int port, int on);
 int ComWrt(int port, const char *buffer, int count); // bytes handed to the OS, or negative
 int ComRd(int port, char *buffer, int count);        // bytes copied (at most count)
 int GetInQLen(int port);                             // bytes waiting (pulls pending bytes in)

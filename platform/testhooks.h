@@ -53,6 +53,9 @@ bool GraphZoomed(int panel, int control);
 // seconds from the last of those bytes being taken in to the write, oldest first (the newest
 // 4096). Taking them empties the record; the first call only starts recording.
 std::vector<double> TakeComTurnarounds(int port);
+// How often bytes were taken in from the system on a port since the program started: one for
+// every wake-up that found bytes, and for every pull of bytes waiting.
+long ComReadCount(int port);
 // Where the port list looks for stable device names ("" restores /dev/serial/by-id), and
 // forgetting the numbers the list gave to devices outside the numbering rule.
 void SetSerialByIdDirectory(const std::string &directory);

@@ -69,6 +69,17 @@ bool IsTopLayer(const QCPLayer *layer) {
            layer->name() == QLatin1String("overlay");
 }
 
+// True when no pixel of the area of the image shows anything.
+bool Transparent(const QImage &image, const QRect &area) {
+    const QRect a = area & image.rect();
+    for (int y = a.top(); y <= a.bottom(); ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        for (int x = a.left(); x <= a.right(); ++x)
+            if (qAlpha(line[x]) != 0) return false;
+    }
+    return true;
+}
+
 // A plot draws itself straight onto the window when the window paints it. QCustomPlot's own
 // replot draws every layer into a buffer of its own, cleared for each replot, and the window
 // then copies that buffer: two more passes over every pixel and a painter for every layer, on
@@ -185,7 +196,8 @@ class Plot : public QCustomPlot {
             painter.setClipping(false);
             // The axes lie over the data only along the edges of the axis rectangle.
             for (const QRect &band : bands)
-                painter.drawImage(band.topLeft(), over, QRect(band.topLeft() * over.devicePixelRatio(),
+                if (!band.isEmpty())
+                    painter.drawImage(band.topLeft(), over, QRect(band.topLeft() * over.devicePixelRatio(),
                                                              band.size() * over.devicePixelRatio()));
         }
         ++repaints;
@@ -267,15 +279,18 @@ class Plot : public QCustomPlot {
         }
         for (int i = 0; i < mLayers.size(); ++i)
             mLayers[i]->setVisible(shown[i]);
-        // Ticks reach into the rectangle; the base lines lie on its edges or just outside.
+        // Ticks reach into the rectangle; the base lines lie on its edges or just outside. A
+        // band where nothing lies over the data (an axis not shown) is left out.
         const QRect r = axisRect()->rect();
-        const int in = 12, out = 2;
+        const int in = 8, out = 2;
         bands[0] = QRect(r.left() - out, r.top() - out, r.width() + 2 * out, in + out);      // top
         bands[1] = QRect(r.left() - out, r.bottom() - in, r.width() + 2 * out, in + out + 1); // bottom
         bands[2] = QRect(r.left() - out, r.top() + in, in + out, std::max(0, r.height() - 2 * in));
         bands[3] = QRect(r.right() - in, r.top() + in, in + out + 1, std::max(0, r.height() - 2 * in));
-        for (QRect &b : bands)
+        for (QRect &b : bands) {
             b &= rect();
+            if (Transparent(over, QRect(b.topLeft() * ratio, b.size() * ratio))) b = QRect();
+        }
         frameKey = FrameKey();
     }
     qint64 FrameNs() const {
@@ -470,6 +485,7 @@ struct GraphState final : PlotContent {
 struct StripState final : PlotContent {
     void Draw(QCPPainter *painter) override;
     void Sync() override;
+    bool SameSamples(int a, int b) const; // two traces hold the same history
     QVector<QPointF> points; // reused for every trace drawn
     std::vector<QPen> linePens; // each trace's pen as its line is drawn
     Plot *plot = nullptr;
@@ -591,6 +607,9 @@ void ReshapeStrip(StripState &s, int traces, int pps) {
             const size_t t = s.graphs.size();
             if (s.colors.size() <= t) s.colors.push_back(kTraceColors[t % 8]);
             g->setPen(Pen(s.colors[t]));
+            // A history is drawn crisp: a one-pixel line without smoothing costs a fraction of a
+            // smoothed one, and the chart redraws all of it for every answer.
+            g->setAntialiased(false);
             s.graphs.push_back(g);
             s.linePens.push_back(LinePen(g->pen()));
         }
@@ -633,25 +652,31 @@ void StripState::Sync() {
     }
 }
 
+bool StripState::SameSamples(int a, int b) const {
+    const double *x = ring.data() + static_cast<size_t>(a) * static_cast<size_t>(pps);
+    const double *y = ring.data() + static_cast<size_t>(b) * static_cast<size_t>(pps);
+    return std::equal(x, x + pps, y); // a gap (not a number) never equals, so both are drawn
+}
+
 // Every trace as a line, the first trace at the bottom, straight from the history.
 void StripState::Draw(QCPPainter *painter) {
     const QCPAxis *keys = plot->xAxis;
     const QCPAxis *values = plot->yAxis;
     const long long first = pps - count;
-    points.reserve(count);
+    points.resize(count);
+    int drawn = -1; // the trace drawn last
     for (int t = 0; t < traces && t < static_cast<int>(graphs.size()); ++t) {
-        if (!graphs[static_cast<size_t>(t)]->visible()) continue;
-        // A level stretch (a limit, the setpoint) is one line from its first point to its last:
-        // the same pixels for a fraction of the work.
-        points.clear();
+        const QCPGraph *graph = graphs[static_cast<size_t>(t)];
+        if (!graph->visible()) continue;
+        // A trace that repeats the one just drawn in its colour (the analog-mode traces often
+        // repeat the measured value) would put the same opaque pixels on the same pixels.
+        if (drawn >= 0 && !graph->antialiased() && !graphs[static_cast<size_t>(drawn)]->antialiased() &&
+            linePens[static_cast<size_t>(t)] == linePens[static_cast<size_t>(drawn)] && SameSamples(t, drawn))
+            continue;
+        drawn = t;
         for (int i = 0; i < count; ++i) {
             const double v = ring[static_cast<size_t>(t * pps + (head + i) % pps)];
-            const QPointF p(keys->coordToPixel(static_cast<double>(first + i)), values->coordToPixel(v));
-            const int n = static_cast<int>(points.size());
-            if (n >= 2 && p.y() == points[n - 1].y() && p.y() == points[n - 2].y())
-                points[n - 1] = p;
-            else
-                points.append(p);
+            points[i] = QPointF(keys->coordToPixel(static_cast<double>(first + i)), values->coordToPixel(v));
         }
         painter->setAntialiasing(graphs[static_cast<size_t>(t)]->antialiased());
         DrawLine(painter, linePens[static_cast<size_t>(t)], points);

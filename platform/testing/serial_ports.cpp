@@ -22,6 +22,7 @@ struct TurnaroundLog {
 };
 
 struct PortWatch {
+    long reads = 0;       // how often bytes were taken in from the system
     qint64 lastInNs = -1; // when bytes last came in, while no write has followed them
     TurnaroundLog log;
 };
@@ -51,6 +52,7 @@ void WatchTraffic(int port, kvor_com::Traffic traffic) {
     switch (traffic) {
     case kvor_com::kTrafficIn:
         w.lastInNs = NowNs();
+        ++w.reads;
         break;
     case kvor_com::kTrafficClosed:
         w.lastInNs = -1;
@@ -103,4 +105,8 @@ void SetSerialByIdDirectory(const std::string &directory) {
 
 void ForgetAssignedComPorts(void) {
     kvor_com::ForgetAssignedPorts();
+}
+
+long ComReadCount(int port) {
+    return ValidPort(port) ? Ports()[static_cast<size_t>(port)].reads : 0;
 }

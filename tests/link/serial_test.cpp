@@ -11,6 +11,7 @@
 #include "fixtures.h"
 #include "link_support.h"
 #include "rs232.h"
+#include "testhooks.h"
 #include "userint.h"
 
 namespace {
@@ -234,6 +235,46 @@ TEST_F(SerialPortTest, NotificationComesOnlyFromEventProcessing) {
     sim->sendUnsolicited(std::vector<uint8_t>(35, 0x11));
     ASSERT_TRUE(WaitUntil([] { return GetInQLen(1) == 35; }));
     EXPECT_FALSE(WaitUntil([] { return g_log.calls > 1; }, 0.3));
+}
+
+// A frame comes in pieces at the pace of the line. With the whole-count wake the program is
+// woken once for it; bytes the system holds back still count as waiting, and once some were
+// pulled in, the rest of the frame wakes the program as soon as it comes.
+TEST_F(SerialPortTest, WholeCountWakeTakesAFrameInOneReadAndMissesNoByte) {
+    sim->setPacing(true); // 8 bytes at a time, at 19200 baud
+    ASSERT_EQ(Open(1), 0);
+    g_log.readPerCall = 36;
+    ASSERT_EQ(InstallComCallback(1, LWRS_RECEIVE | LWRS_RXFLAG, 36, 0xAA, CountingCallback, &g_log), 0);
+    ASSERT_EQ(SetComWholeCountWake(1, 1), 0);
+    for (int frame = 1; frame <= 3; ++frame) {
+        const long reads = ComReadCount(1);
+        sim->sendUnsolicited(Frame(0x00AA, 8, 1, {2, 3}));
+        ASSERT_TRUE(WaitUntil([frame] { return g_log.calls == frame; })) << frame;
+        EXPECT_EQ(g_log.queueAtCall, 36);
+        EXPECT_EQ(ComReadCount(1) - reads, 1) << "frame " << frame << " woke the program more than once";
+    }
+
+    // 35 bytes: held back by the system, yet the queue shows them; the 36th then calls.
+    sim->sendUnsolicited(std::vector<uint8_t>(35, 0x11));
+    ASSERT_TRUE(PollInQLen(1, 35));
+    EXPECT_EQ(g_log.calls, 3);
+    sim->sendUnsolicited({0x22});
+    ASSERT_TRUE(WaitUntil([] { return g_log.calls == 4; }));
+    EXPECT_EQ(g_log.queueAtCall, 36);
+
+    // Without the notification every piece wakes the program again: a queue read by hand.
+    ASSERT_EQ(InstallComCallback(1, 0, 36, 0, nullptr, nullptr), 0);
+    sim->sendUnsolicited(std::vector<uint8_t>(5, 0x33));
+    ASSERT_TRUE(WaitUntil([] { return GetInQLen(1) == 5; }));
+    // Switched off, a frame's pieces are taken as they come.
+    ASSERT_EQ(InstallComCallback(1, LWRS_RECEIVE, 36, 0, CountingCallback, &g_log), 0);
+    ASSERT_EQ(SetComWholeCountWake(1, 0), 0);
+    ASSERT_EQ(FlushInQ(1), 0);
+    const long reads = ComReadCount(1);
+    sim->sendUnsolicited(Frame(0x00AA, 8, 1, {4, 5}));
+    ASSERT_TRUE(WaitUntil([] { return g_log.calls == 5; }));
+    EXPECT_GE(ComReadCount(1) - reads, 1);
+    EXPECT_EQ(SetComWholeCountWake(7, 1), kRS_PortNotOpen);
 }
 
 TEST_F(SerialPortTest, InstallingOverAFullQueueCallsAtTheNextEventPass) {

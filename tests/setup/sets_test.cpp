@@ -37,12 +37,6 @@ SetWords Words(uint16_t fill) {
     return s;
 }
 
-const ValueDesc *Find(const char *label) {
-    for (const ValueDesc &d : ParameterValues())
-        if (ValueName(d) == label) return &d;
-    return nullptr;
-}
-
 } // namespace
 
 // --- values by name ---------------------------------------------------------------------------
