@@ -304,10 +304,15 @@ void OnError(int port, QSerialPort::SerialPortError error) {
     if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError) return;
     if (!p.open || p.configuring || p.broken) return;
     // Bytes that woke the reader can be flushed before it gets to them; the empty read that
-    // follows is reported as a read error, yet the line is fine. Only a line that is gone
-    // closes the port.
-    if (error == QSerialPort::ReadError && !LineGone(p.serial.data())) {
+    // follows is reported as a read error, yet the line is fine. While the system waits for a
+    // whole frame before it wakes us, that read finds nothing "for now" instead, which the
+    // serial library reports as short of resources and stops reading: a read from the queue
+    // starts it again. Only a line that is gone closes the port.
+    if ((error == QSerialPort::ReadError || error == QSerialPort::ResourceError) &&
+        !LineGone(p.serial.data())) {
         p.serial->clearError();
+        if (error == QSerialPort::ResourceError)
+            QMetaObject::invokeMethod(p.serial.data(), [port]() { MoveBytes(port); }, Qt::QueuedConnection);
         return;
     }
     // A device that went away keeps raising errors as fast as the loop turns, with the port
