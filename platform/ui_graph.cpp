@@ -25,26 +25,10 @@
 #include <cmath>
 #include <cstdio>
 
-#include "testhooks.h"
-#include "ui_internal.h"
+#include "graph_internal.h"
 #include "utility.h"
 
 using namespace kvor_ui;
-
-namespace kvor_ui {
-
-// What a plot draws over the picture of its axes on every frame, and hands to QCustomPlot's own
-// objects before QCustomPlot draws the whole plot itself (a saved picture, autoscaling).
-class PlotContent {
-  public:
-    virtual void Draw(QCPPainter *painter) = 0;
-    virtual void Sync() = 0;
-
-  protected:
-    ~PlotContent() = default;
-};
-
-} // namespace kvor_ui
 
 namespace {
 
@@ -79,6 +63,10 @@ bool Transparent(const QImage &image, const QRect &area) {
     }
     return true;
 }
+
+} // namespace
+
+namespace kvor_ui {
 
 // A plot draws itself straight onto the window when the window paints it. QCustomPlot's own
 // replot draws every layer into a buffer of its own, cleared for each replot, and the window
@@ -148,7 +136,6 @@ class Plot : public QCustomPlot {
                 if (QCPAxis *axis = Axis(a)) axis->setRange(asked[a]);
         Request();
     }
-    long repaints = 0;
     kvor_ui::PlotContent *content = nullptr; // draws the data; set once by the graph or strip chart
     int modes[3] = {VAL_MANUAL, VAL_MANUAL, VAL_MANUAL};
     QCPRange asked[3];      // the manual range the program last set on each axis
@@ -200,7 +187,7 @@ class Plot : public QCustomPlot {
                     painter.drawImage(band.topLeft(), over, QRect(band.topLeft() * over.devicePixelRatio(),
                                                              band.size() * over.devicePixelRatio()));
         }
-        ++repaints;
+        if (g_plotPainted) g_plotPainted(this);
     }
     void changeEvent(QEvent *event) override {
         QCustomPlot::changeEvent(event);
@@ -312,6 +299,10 @@ class Plot : public QCustomPlot {
     QTimer frameTimer;       // draws a change that came within a frame of the last drawing
 };
 
+} // namespace kvor_ui
+
+namespace {
+
 void StylePlot(Plot *plot, const ControlDesc &desc) {
     plot->setBackground(QBrush(Qt::white)); // for pictures taken with toPixmap() and the like
     // Should QCustomPlot replot by itself (after a resize), the window still paints only once.
@@ -337,17 +328,6 @@ void StylePlot(Plot *plot, const ControlDesc &desc) {
     plot->plotLayout()->setLayer(QStringLiteral("axes"));
     plot->axisRect()->setLayer(QStringLiteral("axes"));
 }
-
-struct PlotRec {
-    int handle = 0;
-    int kind = GRAPH_ITEM_XY;
-    int color = 0, fillColor = 0;
-    double x1 = 0, y1 = 0, x2 = 0, y2 = 0;
-    std::vector<double> x, y;
-    QPen linePen; // the curve's pen as its line is drawn
-    QCPCurve *curve = nullptr;
-    QCPItemRect *rect = nullptr;
-};
 
 double ReadValue(const void *data, int type, size_t i) {
     switch (type) {
@@ -463,43 +443,7 @@ QPen LinePen(const QPen &pen) {
 
 namespace kvor_ui {
 
-struct GraphState final : PlotContent {
-    void Draw(QCPPainter *painter) override;
-    void Sync() override {} // the plot objects always hold what is plotted
-    void DrawCurve(QCPPainter *painter, const PlotRec &rec);
-    QVector<QPointF> points; // reused for every line drawn
-    Plot *plot = nullptr;
-    QCPLayer *plotLayer = nullptr;
-    std::vector<PlotRec> live; // oldest first
-    std::vector<QCPCurve *> freeCurves;
-    std::vector<QCPItemRect *> freeRects;
-    std::vector<std::vector<double>> spare;
-    int lastHandle = 0;
-    struct Cursor {
-        double x = 0.0, y = 0.0;
-        QCPItemStraightLine *line = nullptr;
-        QCPItemTracer *marker = nullptr;
-    } cursors[3];
-};
-
-struct StripState final : PlotContent {
-    void Draw(QCPPainter *painter) override;
-    void Sync() override;
-    bool SameSamples(int a, int b) const; // two traces hold the same history
-    QVector<QPointF> points; // reused for every trace drawn
-    std::vector<QPen> linePens; // each trace's pen as its line is drawn
-    Plot *plot = nullptr;
-    int traces = 1;
-    int pps = 100;
-    std::vector<double> ring; // trace t, slot s at t * pps + s
-    int head = 0;             // slot of the oldest sample held
-    int count = 0;            // samples held per trace
-    long long total = 0;      // samples appended since the chart was last cleared
-    int lastBatch = 0;        // samples the last PlotStripChart call held (at most pps)
-    std::vector<int> colors;
-    std::vector<QCPGraph *> graphs;
-    std::vector<double> sample; // one sample of every trace, reused
-};
+void (*g_plotPainted)(QWidget *plot) = nullptr;
 
 Control::Control() = default;
 Control::~Control() = default;
@@ -515,6 +459,10 @@ Control *PlotControl(int panel, int control, int *error) {
     return c;
 }
 
+} // namespace
+
+namespace kvor_ui {
+
 GraphState *Graph(int panel, int control, int *error) {
     Control *c = PlotControl(panel, control, error);
     if (c && c->graph) return c->graph.get();
@@ -528,6 +476,10 @@ StripState *Strip(int panel, int control, int *error) {
     if (c) *error = UIEInvalidControl;
     return nullptr;
 }
+
+} // namespace kvor_ui
+
+namespace {
 
 Plot *AnyPlot(int panel, int control, int *error) {
     Control *c = PlotControl(panel, control, error);
@@ -1036,55 +988,6 @@ int SetTraceAttribute(int panel, int control, int trace, int attribute, int valu
     return 0;
 }
 
-// --- inspection -----------------------------------------------------------------------------------
-
-std::vector<GraphItem> GetGraphItems(int panel, int control) {
-    std::vector<GraphItem> items;
-    int error = 0;
-    GraphState *g = Graph(panel, control, &error);
-    if (!g) return items;
-    for (const PlotRec &r : g->live) {
-        GraphItem item;
-        item.handle = r.handle;
-        item.kind = r.kind;
-        item.color = r.color;
-        item.fillColor = r.fillColor;
-        item.x1 = r.x1;
-        item.y1 = r.y1;
-        item.x2 = r.x2;
-        item.y2 = r.y2;
-        item.x = r.x;
-        item.y = r.y;
-        items.push_back(std::move(item));
-    }
-    return items;
-}
-
-std::vector<double> GetStripChartTrace(int panel, int control, int trace) {
-    std::vector<double> samples;
-    int error = 0;
-    StripState *s = Strip(panel, control, &error);
-    if (!s || trace < 1 || trace > s->traces) return samples;
-    samples.reserve(static_cast<size_t>(s->count));
-    for (int i = 0; i < s->count; ++i)
-        samples.push_back(s->ring[static_cast<size_t>((trace - 1) * s->pps + (s->head + i) % s->pps)]);
-    return samples;
-}
-
-int GetTraceColor(int panel, int control, int trace) {
-    int error = 0;
-    StripState *s = Strip(panel, control, &error);
-    if (!s) return error;
-    if (trace < 1 || trace > s->traces) return UIEBadValue;
-    return s->colors[static_cast<size_t>(trace - 1)];
-}
-
-long GraphRepaintCount(int panel, int control) {
-    int error = 0;
-    Plot *plot = AnyPlot(panel, control, &error);
-    return plot ? plot->repaints : 0;
-}
-
 // --- zoom and export ----------------------------------------------------------------------------
 
 namespace {
@@ -1267,9 +1170,11 @@ std::string DefaultFileName(const Control &c, int format) {
     return (name + QLatin1Char('.') + QLatin1String(Suffix(format))).toStdString();
 }
 
-// Asks for a file through the program's file dialog and writes the picture or the data there.
-// 1 saved, 0 cancelled, negative when nothing could be written.
-int Export(int panel, int control, int format) {
+} // namespace
+
+namespace kvor_ui {
+
+int ExportPlot(int panel, int control, int format) {
     Control *c = FindControl(panel, control);
     if (!c) return FindPanel(panel) ? UIEInvalidControl : UIEInvalidPanel;
     if (!CanExport(*c, format)) return UIEBadValue;
@@ -1310,11 +1215,6 @@ int Export(int panel, int control, int format) {
     return UIEBadValue;
 }
 
-struct MenuEntry {
-    QString text;
-    int format; // EXPORT_*, or 0 for the zoom reset
-};
-
 std::vector<MenuEntry> MenuEntries(const Control &c) {
     std::vector<MenuEntry> entries;
     for (int format : {EXPORT_PNG, EXPORT_PDF, EXPORT_SVG})
@@ -1330,6 +1230,14 @@ std::vector<MenuEntry> MenuEntries(const Control &c) {
     return entries;
 }
 
+bool ZoomHeld(const Control &c) {
+    return c.graph && c.graph->plot->zoomed;
+}
+
+} // namespace kvor_ui
+
+namespace {
+
 void ShowContextMenu(QWidget *widget, const QPoint &globalPos) {
     Control *c = ControlOf(widget);
     if (!c) return;
@@ -1340,13 +1248,13 @@ void ShowContextMenu(QWidget *widget, const QPoint &globalPos) {
         if (e.format == 0) menu.addSeparator();
         QAction *action = menu.addAction(e.text);
         action->setData(e.format);
-        if (e.format == 0) action->setEnabled(c->graph && c->graph->plot->zoomed);
+        if (e.format == 0) action->setEnabled(ZoomHeld(*c));
     }
     QAction *chosen = menu.exec(globalPos);
     if (!chosen) return;
     const int format = chosen->data().toInt();
     if (format != 0) {
-        Export(panel, control, format);
+        ExportPlot(panel, control, format);
     } else if (Control *again = FindControl(panel, control)) {
         if (again->graph) again->graph->plot->ResetZoom();
     }
@@ -1370,22 +1278,4 @@ void SetGraphOptions(Control &c, const ControlDesc &desc) {
 
 void SetExportReport(ExportReportPtr report) {
     g_exportReport = report;
-}
-
-int UserExportGraph(int panel, int control, int format) {
-    return Export(panel, control, format);
-}
-
-std::vector<std::string> GraphMenuEntries(int panel, int control) {
-    std::vector<std::string> texts;
-    Control *c = FindControl(panel, control);
-    if (!c || (!c->graph && !c->strip)) return texts;
-    for (const MenuEntry &e : MenuEntries(*c))
-        texts.push_back(e.text.toStdString());
-    return texts;
-}
-
-bool GraphZoomed(int panel, int control) {
-    Control *c = FindControl(panel, control);
-    return c && c->graph && c->graph->plot->zoomed;
 }

@@ -117,3 +117,21 @@ TEST_F(Frames, AHiddenPlotIsDrawnWhenShownAgain) {
     ASSERT_EQ(SetCtrlAttribute(h, GRAPH, ATTR_VISIBLE, 1), 0);
     EXPECT_TRUE(PollUntil([&] { return GraphRepaintCount(h, GRAPH) > before; }));
 }
+
+TEST_F(Frames, APlotLoadedAgainCountsItsDrawingsFromNought) {
+    // A plot made where a discarded one lay must not take over its count: the count of drawings
+    // belongs to the plot, not to the place it lives at.
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_GT(GraphRepaintCount(h, GRAPH), 0) << "round " << round;
+        ASSERT_EQ(DiscardPanel(h), 0);
+        EXPECT_EQ(GraphRepaintCount(h, GRAPH), 0) << "round " << round; // gone with its panel
+        h = LoadPanel(0, file.path().c_str(), 4);
+        ASSERT_GT(h, 0);
+        Settle(0.05);
+        // Not shown yet, so not drawn yet.
+        EXPECT_EQ(GraphRepaintCount(h, GRAPH), 0) << "round " << round;
+        EXPECT_EQ(GraphRepaintCount(h, STRIP), 0) << "round " << round;
+        DisplayPanel(h);
+        ASSERT_TRUE(PollUntil([&] { return GraphRepaintCount(h, GRAPH) > 0; })) << "round " << round;
+    }
+}
