@@ -389,20 +389,19 @@ void Colour(QCPItemRect *item, int color, int fillColor) {
         item->setBrush(QBrush(ToColor(fillColor)));
 }
 
-// Resize a data container to n points without giving up its storage; the caller then rewrites
-// every point in place, keeping the sort keys ascending.
-void ResizeData(QCPCurveDataContainer &data, int n) {
-    if (data.size() > n) {
-        if (n == 0)
-            data.clear();
-        else
-            data.removeAfter((data.constBegin() + (n - 1))->sortKey());
-    }
-    while (data.size() < n)
-        data.add(QCPCurveData(data.size(), 0.0, 0.0));
+// The point added after the last one: its sort key follows the last.
+QCPCurveData NextPoint(const QCPCurveDataContainer &data) {
+    return QCPCurveData(data.size(), 0.0, 0.0);
 }
 
-void ResizeData(QCPGraphDataContainer &data, int n) {
+QCPGraphData NextPoint(const QCPGraphDataContainer &data) {
+    return QCPGraphData(data.isEmpty() ? 0.0 : (data.constEnd() - 1)->key + 1.0, 0.0);
+}
+
+// Resize a data container to n points without giving up its storage; the caller then rewrites
+// every point in place, keeping the sort keys ascending.
+template <class Container>
+void ResizeData(Container &data, int n) {
     if (data.size() > n) {
         if (n == 0)
             data.clear();
@@ -410,7 +409,7 @@ void ResizeData(QCPGraphDataContainer &data, int n) {
             data.removeAfter((data.constBegin() + (n - 1))->sortKey());
     }
     while (data.size() < n)
-        data.add(QCPGraphData(data.isEmpty() ? 0.0 : (data.constEnd() - 1)->key + 1.0, 0.0));
+        data.add(NextPoint(data));
 }
 
 // A line through the points, broken where a point is not a number, drawn as QCustomPlot draws
