@@ -9,7 +9,11 @@ if [ ! -f build/build.ninja ]; then
     launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
     export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$(dirname "$PWD")}" CCACHE_NOHASHDIR=1
   fi
-  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}"
+  # Optimised, with line tables only (-g1): stack traces and sanitizer reports keep their file
+  # and line, and the first build (the first window of ./run.sh) takes about a sixth less time
+  # than with full debug information. For a debugger, configure a build of your own with -g.
+  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" "${launcher[@]}"
 fi
 if [ $# -gt 0 ]; then
   cmake --build build --target "$@"
