@@ -51,6 +51,9 @@ class StartPort : public ::testing::Test {
         qputenv("XDG_CONFIG_HOME", (home.path() + "/.config").toLocal8Bit());
         kvorsim::Options options;
         options.pacing = false;
+        // A name of the test's own: a terminal number freed by the simulator may be taken by
+        // another test's simulator at once, and would then still be "present".
+        options.linkPath = home.path().toStdString() + "/kvor-sensor";
         sim = std::make_unique<kvorsim::Simulator>(options);
         ASSERT_TRUE(sim->start()) << sim->error();
     }
