@@ -615,6 +615,32 @@ QString DisplayProblem(const std::vector<std::string> &args) {
 
 // --- run-time -------------------------------------------------------------------------------------
 
+namespace {
+
+// The program's arguments as the application keeps them. Qt holds on to argc and argv for the
+// application's whole life, so they live here, never on a caller's stack.
+struct KeptArguments {
+    std::vector<std::string> text;
+    std::vector<char *> pointers;
+    int count = 0;
+};
+
+KeptArguments &KeepArguments(int argc, char **argv) {
+    static KeptArguments kept;
+    kept.text.clear();
+    for (int i = 0; argv && i < argc; ++i)
+        if (argv[i]) kept.text.emplace_back(argv[i]);
+    if (kept.text.empty()) kept.text.emplace_back("kvor-zodid");
+    kept.pointers.clear();
+    for (std::string &a : kept.text)
+        kept.pointers.push_back(&a[0]);
+    kept.pointers.push_back(nullptr);
+    kept.count = static_cast<int>(kept.text.size());
+    return kept;
+}
+
+} // namespace
+
 int InitRunTime(int argc, char **argv) {
     if (QCoreApplication *core = QCoreApplication::instance()) {
         auto *app = qobject_cast<QApplication *>(core);
@@ -625,31 +651,19 @@ int InitRunTime(int argc, char **argv) {
         g_app = app;
         return 1;
     }
-    static std::vector<std::string> args;
-    static std::vector<char *> argp;
-    static int count = 0;
-    args.clear();
-    for (int i = 0; argv && i < argc; ++i)
-        if (argv[i]) args.emplace_back(argv[i]);
-    if (args.empty()) args.emplace_back("kvor-zodid");
+    KeptArguments &args = KeepArguments(argc, argv);
 
 #if defined(Q_OS_LINUX)
     // Without a display Qt would abort; the program reports a failed start instead.
-    const QString problem = DisplayProblem(args);
+    const QString problem = DisplayProblem(args.text);
     if (!problem.isEmpty()) {
         std::fprintf(stderr, "kvor-zodid: %s\n", problem.toLocal8Bit().constData());
         return 0;
     }
 #endif
 
-    argp.clear();
-    for (std::string &a : args)
-        argp.push_back(&a[0]);
-    argp.push_back(nullptr);
-    count = static_cast<int>(args.size());
-
     g_previousHandler = qInstallMessageHandler(MessageFilter);
-    g_app = new QApplication(count, argp.data());
+    g_app = new QApplication(args.count, args.pointers.data());
     QApplication::setApplicationName(QStringLiteral("kvor-zodid"));
     // The installed icon and desktop entry name the windows in task bars and window lists.
     QGuiApplication::setDesktopFileName(QStringLiteral("example.arvensa.kvorzodid"));
@@ -667,24 +681,13 @@ int InitHeadlessRunTime(int argc, char **argv, int withFonts) {
         g_core = core;
         return 1;
     }
-    static std::vector<std::string> args;
-    static std::vector<char *> argp;
-    static int count = 0;
-    args.clear();
-    for (int i = 0; argv && i < argc; ++i)
-        if (argv[i]) args.emplace_back(argv[i]);
-    if (args.empty()) args.emplace_back("kvor-zodid");
-    argp.clear();
-    for (std::string &a : args)
-        argp.push_back(&a[0]);
-    argp.push_back(nullptr);
-    count = static_cast<int>(args.size());
+    KeptArguments &args = KeepArguments(argc, argv);
     if (withFonts) {
         // Text layout needs a GUI application; the offscreen platform gives one without a display.
         qputenv("QT_QPA_PLATFORM", "offscreen");
-        g_core = new QGuiApplication(count, argp.data());
+        g_core = new QGuiApplication(args.count, args.pointers.data());
     } else {
-        g_core = new QCoreApplication(count, argp.data());
+        g_core = new QCoreApplication(args.count, args.pointers.data());
     }
     QCoreApplication::setApplicationName(QStringLiteral("kvor-zodid"));
     return 1;

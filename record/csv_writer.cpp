@@ -87,6 +87,25 @@ int OpenAndReadHead(const std::string &path, std::string *head, char *last, int6
     return fd;
 }
 
+// Opens the file and judges what it holds: the open descriptor, or -1 with the reason in 'error'
+// (no name, not openable, or a file the recorder will not add to).
+int OpenAcceptable(const std::string &path, char *last, int64_t *size, ExistingFile *kind, std::string *error) {
+    if (path.empty()) {
+        *error = "Cannot record: no file name.";
+        return -1;
+    }
+    std::string head;
+    const int fd = OpenAndReadHead(path, &head, last, size, error);
+    if (fd < 0) return -1;
+    *kind = ClassifyExisting(head);
+    *error = Refusal(path, *kind);
+    if (!error->empty()) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 } // namespace
 
 CsvWriter::~CsvWriter() {
@@ -94,37 +113,22 @@ CsvWriter::~CsvWriter() {
 }
 
 bool CsvWriter::Check(const std::string &path, std::string *error) {
-    if (path.empty()) {
-        *error = "Cannot record: no file name.";
-        return false;
-    }
-    std::string head;
     char last = '\n';
     int64_t size = 0;
-    const int fd = OpenAndReadHead(path, &head, &last, &size, error);
+    ExistingFile kind;
+    const int fd = OpenAcceptable(path, &last, &size, &kind, error);
     if (fd < 0) return false;
     ::close(fd);
-    *error = Refusal(path, ClassifyExisting(head));
-    return error->empty();
+    return true;
 }
 
 bool CsvWriter::Open(const std::string &path, const std::string &commentLines, std::string *error) {
     Close();
-    if (path.empty()) {
-        *error = "Cannot record: no file name.";
-        return false;
-    }
-    std::string head;
     char last = '\n';
     int64_t size = 0;
-    const int fd = OpenAndReadHead(path, &head, &last, &size, error);
+    ExistingFile kind;
+    const int fd = OpenAcceptable(path, &last, &size, &kind, error);
     if (fd < 0) return false;
-    const ExistingFile kind = ClassifyExisting(head);
-    *error = Refusal(path, kind);
-    if (!error->empty()) {
-        ::close(fd);
-        return false;
-    }
     fd_ = fd;
     size_ = size;
     path_ = path;
