@@ -104,10 +104,14 @@ bool TimedOut(void) {
     return tdiff > TIMEOUT;
 }
 
+void ProcessEventsUntilTimeOut(void) {
+    ProcessSystemEventsUntil(tstart + TIMEOUT);
+}
+
 int WaitForAnswer(const AnswerWait &wait, int *queued) {
     tstart = Timer();
     for (;;) {
-        if (wait.processEvents) ProcessSystemEvents();
+        if (wait.processEvents) ProcessEventsUntilTimeOut();
         const bool late = TimedOut();
         // An answer that came in during the last pass still counts, even at the time-out.
         if (Ended(wait, queued)) {

@@ -37,6 +37,9 @@ int WaitForAnswer(const AnswerWait &wait, int *queued = nullptr);
 // The time-out rule itself: tdiff is brought up to date; true only when more than TIMEOUT has
 // passed since tstart (exactly TIMEOUT is still in time).
 bool TimedOut(void);
+// One pass of events for a loop that waits by that rule: it sleeps until news comes in or the
+// time-out is due, and no longer.
+void ProcessEventsUntilTimeOut(void);
 
 // The command word the receive notification takes as an answer now (ANY_FRAME: any).
 int AwaitedCommand(void);

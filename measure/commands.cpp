@@ -108,7 +108,7 @@ void RunLoop(void) {
             stop_flag = 1;
             break;
         }
-        ProcessSystemEvents();
+        ProcessEventsUntilTimeOut();
         if (stop_flag != 0) break;
     }
 }

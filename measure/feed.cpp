@@ -1,6 +1,7 @@
 // The measurement feed: the list of listeners and the hand-over of each answer to them.
 #include "feed.h"
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <vector>
@@ -21,10 +22,8 @@ int g_publishing = 0;
 
 void Tidy(void) {
     if (g_publishing > 0) return;
-    std::vector<MeasurementListener *> kept;
-    for (MeasurementListener *l : g_listeners)
-        if (l) kept.push_back(l);
-    g_listeners.swap(kept);
+    // In place: the feed runs for every answer, and its storage stays where it is.
+    g_listeners.erase(std::remove(g_listeners.begin(), g_listeners.end(), nullptr), g_listeners.end());
 }
 
 int64_t WallClockMs(void) {

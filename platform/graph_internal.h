@@ -19,7 +19,8 @@ class Plot; // the widget of a graph or strip chart (ui_graph.cpp)
 // objects before QCustomPlot draws the whole plot itself (a saved picture, autoscaling).
 class PlotContent {
   public:
-    virtual void Draw(QCPPainter *painter) = 0;
+    // The axis rectangle is handed in: QCustomPlot builds a list of its rectangles on every look.
+    virtual void Draw(QCPPainter *painter, const QRect &axisRect) = 0;
     virtual void Sync() = 0;
 
   protected:
@@ -38,7 +39,7 @@ struct PlotRec {
 };
 
 struct GraphState final : PlotContent {
-    void Draw(QCPPainter *painter) override;
+    void Draw(QCPPainter *painter, const QRect &axisRect) override;
     void Sync() override {} // the plot objects always hold what is plotted
     void DrawCurve(QCPPainter *painter, const PlotRec &rec);
     QVector<QPointF> points; // reused for every line drawn
@@ -57,7 +58,7 @@ struct GraphState final : PlotContent {
 };
 
 struct StripState final : PlotContent {
-    void Draw(QCPPainter *painter) override;
+    void Draw(QCPPainter *painter, const QRect &axisRect) override;
     void Sync() override;
     bool SameSamples(int a, int b) const; // two traces hold the same history
     QVector<QPointF> points; // reused for every trace drawn

@@ -20,10 +20,12 @@
 #include <QWheelEvent>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 
 #include "rs232.h"
+#include "ui_indicator.h"
 #include "ui_internal.h"
 
 using namespace kvor_ui;
@@ -106,11 +108,26 @@ bool ParseNumber(const QString &text, double *out) {
     return true;
 }
 
+// Character by character, without a copy of the text on the heap.
 void CopyLatin1(const QString &text, char *dest, size_t size) {
-    const QByteArray bytes = text.toLatin1();
-    const size_t n = std::min(static_cast<size_t>(bytes.size()), size - 1);
-    std::memcpy(dest, bytes.constData(), n);
+    if (size == 0) return;
+    const size_t n = std::min(static_cast<size_t>(text.size()), size - 1);
+    for (size_t i = 0; i < n; ++i) {
+        const char16_t ch = text[static_cast<qsizetype>(i)].unicode();
+        dest[i] = ch < 256 ? static_cast<char>(ch) : '?'; // as toLatin1() has it
+    }
     dest[n] = '\0';
+}
+
+// The same text, written without the heap where it can be: indicators show a new value for
+// every answer of the sensor.
+void FormatNumberInto(const Control &c, double v, char *out, size_t size) {
+    if (c.type == T_FLOAT || c.type == T_DOUBLE) {
+        if (FormatFixed(v, c.precision, out, size)) return;
+        CopyLatin1(FormatNumber(c, v), out, size);
+        return;
+    }
+    std::snprintf(out, size, "%lld", static_cast<long long>(static_cast<qlonglong>(v)));
 }
 
 // --- widgets --------------------------------------------------------------------------------------
@@ -372,7 +389,11 @@ void ShowValue(Control &c) {
         }
         break;
     case CTRL_NUMERIC_INDICATOR:
-        if (auto *label = qobject_cast<QLabel *>(c.widget)) label->setText(FormatNumber(c, c.num));
+        if (auto *indicator = dynamic_cast<NumIndicator *>(c.widget.data())) {
+            char text[48];
+            FormatNumberInto(c, c.num, text, sizeof text);
+            indicator->SetText(text);
+        }
         break;
     case CTRL_RING:
         ShowRingValue(c);
@@ -534,15 +555,15 @@ QWidget *MakeWidget(Control &c, Panel &panel, const ControlDesc &desc) {
         return e;
     }
     case CTRL_NUMERIC_INDICATOR:
+        return new NumIndicator(parent);
     case CTRL_STRING: {
         auto *l = new QLabel(parent);
         l->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
         l->setAutoFillBackground(true);
-        l->setMargin(2);
-        l->setIndent(4);
+        l->setMargin(NumIndicator::kMargin); // as the numeric indicator beside it
+        l->setIndent(NumIndicator::kIndent);
         l->setTextFormat(Qt::PlainText);
-        l->setAlignment(c.kind == CTRL_STRING ? Qt::AlignLeft | Qt::AlignVCenter
-                                              : Qt::AlignRight | Qt::AlignVCenter);
+        l->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
         return l;
     }
     case CTRL_TEXT_MSG:

@@ -8,12 +8,15 @@
 #include <QApplication>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <map>
 
+#include "hooks_internal.h"
 #include "testhooks.h"
 #include "ui_internal.h"
+#include "utility.h"
 
 using namespace kvor_ui;
 
@@ -40,6 +43,21 @@ QTimer *Tick() {
         tick->setTimerType(Qt::PreciseTimer);
         tick->setInterval(kIdleWaitMs);
     }
+    return tick;
+}
+
+// Wakes a ProcessSystemEventsUntil at its caller's time-out. It stays armed from one pass to
+// the next of the same wait: starting a timer costs a heap allocation, and a wait makes a pass
+// for every piece of news.
+QTimer *DeadlineTick(double **armedFor) {
+    static QTimer *tick = nullptr;
+    static double deadline = -1.0;
+    if (!tick) {
+        tick = new QTimer;
+        tick->setSingleShot(true);
+        tick->setTimerType(Qt::PreciseTimer);
+    }
+    *armedFor = &deadline;
     return tick;
 }
 
@@ -86,6 +104,26 @@ int ProcessSystemEvents(void) {
     dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     // Something else may have ended the wait: the tick would only end the next one early.
     tick->stop();
+    return 0;
+}
+
+int ProcessSystemEventsUntil(double deadline) {
+    // A test's own clock moves without events: it is looked at every tick, as in any pass.
+    if (kvor_ui::g_clockOverride) return ProcessSystemEvents();
+    if (!AppReady()) return UIENotInitialised;
+    QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance();
+    if (!dispatcher) return UIENotInitialised;
+    CollectDiscardedPanels();
+    double *armedFor = nullptr;
+    QTimer *tick = DeadlineTick(&armedFor);
+    if (!tick->isActive() || *armedFor != deadline) {
+        // At least a millisecond: a deadline just reached, but not yet passed by the caller's
+        // rule, must not make the passes spin.
+        const double ms = std::ceil((deadline - Timer()) * 1000.0);
+        tick->start(static_cast<int>(std::min(std::max(ms, 1.0), 86400000.0)));
+        *armedFor = deadline;
+    }
+    dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     return 0;
 }
 

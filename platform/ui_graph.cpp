@@ -74,7 +74,7 @@ namespace kvor_ui {
 // every answer, for nothing that this program uses (no layer is ever replotted alone).
 class Plot : public QCustomPlot {
   public:
-    explicit Plot(QWidget *parent) : QCustomPlot(parent) {
+    explicit Plot(QWidget *parent) : QCustomPlot(parent), mainRect(axisRect()) {
         // It fills all of itself: what lies beneath need not be painted first.
         setAttribute(Qt::WA_OpaquePaintEvent);
         frameTimer.setSingleShot(true);
@@ -92,7 +92,10 @@ class Plot : public QCustomPlot {
         const qint64 frameNs = FrameNs();
         const qint64 since = lastDrawn.isValid() ? lastDrawn.nsecsElapsed() : frameNs;
         if (since >= frameNs) {
-            update();
+            // Once until it is painted: every update() costs the window's bookkeeping a
+            // region on the heap, and a plot is asked several times for one answer.
+            if (!updateAsked) update();
+            updateAsked = true;
         } else {
             frameTimer.start(static_cast<int>((frameNs - since + 999999) / 1000000));
         }
@@ -167,6 +170,7 @@ class Plot : public QCustomPlot {
         event->accept();
     }
     void paintEvent(QPaintEvent *) override {
+        updateAsked = false;
         QCPPainter painter(this);
         if (!painter.isActive()) return;
         lastDrawn.start();
@@ -177,8 +181,9 @@ class Plot : public QCustomPlot {
             if (FrameKey() != frameKey) DrawFrame();
             painter.drawImage(0, 0, under);
             // The data, clipped as QCustomPlot clips what it draws into the axis rectangle.
-            painter.setClipRect(axisRect()->rect().translated(0, -1));
-            content->Draw(&painter);
+            const QRect inside = mainRect->rect();
+            painter.setClipRect(inside.translated(0, -1));
+            content->Draw(&painter, inside);
             painter.setAntialiasing(false); // and back from its half-pixel shift
             painter.setClipping(false);
             // The axes lie over the data only along the edges of the axis rectangle.
@@ -192,6 +197,10 @@ class Plot : public QCustomPlot {
     void changeEvent(QEvent *event) override {
         QCustomPlot::changeEvent(event);
         FrameChanged(); // a font, palette or style change shows in the labels
+    }
+    void hideEvent(QHideEvent *event) override {
+        QCustomPlot::hideEvent(event);
+        updateAsked = false; // a hidden plot's asked-for painting does not come
     }
     void showEvent(QShowEvent *event) override {
         QCustomPlot::showEvent(event);
@@ -268,7 +277,7 @@ class Plot : public QCustomPlot {
             mLayers[i]->setVisible(shown[i]);
         // Ticks reach into the rectangle; the base lines lie on its edges or just outside. A
         // band where nothing lies over the data (an axis not shown) is left out.
-        const QRect r = axisRect()->rect();
+        const QRect r = mainRect->rect();
         const int in = 8, out = 2;
         bands[0] = QRect(r.left() - out, r.top() - out, r.width() + 2 * out, in + out);      // top
         bands[1] = QRect(r.left() - out, r.bottom() - in, r.width() + 2 * out, in + out + 1); // bottom
@@ -288,7 +297,9 @@ class Plot : public QCustomPlot {
         }
         return static_cast<qint64>(1e9 / rate);
     }
+    QCPAxisRect *const mainRect; // the plot's one axis rectangle (QCustomPlot lists them anew on every look)
     bool stale = false;
+    bool updateAsked = false; // update() was called, and the painting has not come yet
     long frameGeneration = 0;
     Key frameKey;     // what 'under' and 'over' were drawn for
     QImage under;     // the frame without the data: background, grid, axes, labels
@@ -382,11 +393,18 @@ bool IsPen(const QPen &pen, int rgb) {
            pen.style() == Qt::SolidLine;
 }
 
+bool SameFill(const QCPItemRect *item, int fillColor) {
+    const QBrush &brush = item->brush();
+    return brush.style() == Qt::SolidPattern && brush.color() == ToColor(fillColor);
+}
+
+bool SameColours(const QCPItemRect *item, int color, int fillColor) {
+    return IsPen(item->pen(), color) && SameFill(item, fillColor);
+}
+
 void Colour(QCPItemRect *item, int color, int fillColor) {
     if (!IsPen(item->pen(), color)) item->setPen(Pen(color));
-    const QBrush brush = item->brush();
-    if (brush.style() != Qt::SolidPattern || brush.color() != ToColor(fillColor))
-        item->setBrush(QBrush(ToColor(fillColor)));
+    if (!SameFill(item, fillColor)) item->setBrush(QBrush(ToColor(fillColor)));
 }
 
 // The point added after the last one: its sort key follows the last.
@@ -610,7 +628,7 @@ bool StripState::SameSamples(int a, int b) const {
 }
 
 // Every trace as a line, the first trace at the bottom, straight from the history.
-void StripState::Draw(QCPPainter *painter) {
+void StripState::Draw(QCPPainter *painter, const QRect &) {
     const QCPAxis *keys = plot->xAxis;
     const QCPAxis *values = plot->yAxis;
     const long long first = pps - count;
@@ -635,8 +653,7 @@ void StripState::Draw(QCPPainter *painter) {
 }
 
 // The plots in the order they were made, then the cursors, each drawn as QCustomPlot draws it.
-void GraphState::Draw(QCPPainter *painter) {
-    const QRect clip = plot->axisRect()->rect();
+void GraphState::Draw(QCPPainter *painter, const QRect &clip) {
     for (const PlotRec &rec : live) {
         if (rec.rect) {
             const QCPItemRect *item = rec.rect;
@@ -838,8 +855,14 @@ int PlotRectangle(int panel, int control, double x1, double y1, double x2, doubl
     rec.y2 = y2;
     QCPItemRect *item;
     if (!g->freeRects.empty()) {
-        item = g->freeRects.back();
-        g->freeRects.pop_back();
+        // A rectangle of the same colours if one is free: a new pen or brush costs the heap,
+        // and the bar graph draws the same coloured bars for every answer.
+        auto same = std::find_if(g->freeRects.begin(), g->freeRects.end(), [&rec](const QCPItemRect *r) {
+            return SameColours(r, rec.color, rec.fillColor);
+        });
+        if (same == g->freeRects.end()) same = g->freeRects.end() - 1;
+        item = *same;
+        g->freeRects.erase(same);
     } else {
         item = new QCPItemRect(g->plot);
     }

@@ -208,3 +208,7 @@ int QuitUserInterface(int code);
 // Handles every pending event (controls, serial receive notifications) and returns; waits
 // briefly for the next event instead of spinning when nothing is pending.
 int ProcessSystemEvents(void);
+// One pass as ProcessSystemEvents, for a caller that has nothing to look at without an event
+// but its own time-out at 'deadline' (on Timer()'s clock): the pass may wait until then. A wait
+// for the sensor thus wakes for its answer only, not every few milliseconds as well.
+int ProcessSystemEventsUntil(double deadline);

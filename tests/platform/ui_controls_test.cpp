@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "testhooks.h"
+#include "ui_indicator.h"
 #include "platform_test_util.h"
 #include "userint.h"
 
@@ -96,7 +97,7 @@ class Controls : public ::testing::Test {
     }
     std::vector<int> Events(int control) { return EventsOf(h, control); }
     template <typename T> T *W(int control) {
-        return qobject_cast<T *>(static_cast<QWidget *>(CtrlWidget(h, control)));
+        return dynamic_cast<T *>(static_cast<QWidget *>(CtrlWidget(h, control)));
     }
     PanelFile file{kControls};
     int h = 0;
@@ -225,10 +226,10 @@ TEST_F(Controls, ValuesConvertLikeTheControlsType) {
     SetCtrlVal(h, PIX, 70000);
     GetCtrlVal(h, PIX, &u);
     EXPECT_EQ(u, 70000 - 65536);
-    EXPECT_EQ(W<QLabel>(PIX)->text(), QStringLiteral("4464"));
+    EXPECT_EQ(W<kvor_ui::NumIndicator>(PIX)->text(), QStringLiteral("4464"));
 
     SetCtrlVal(h, MM, 4294967.295);
-    EXPECT_EQ(W<QLabel>(MM)->text(), QStringLiteral("4294967.295"));
+    EXPECT_EQ(W<kvor_ui::NumIndicator>(MM)->text(), QStringLiteral("4294967.295"));
     char text[32];
     GetCtrlVal(h, MM, text, sizeof text);
     EXPECT_STREQ(text, "4294967.295");
@@ -348,7 +349,7 @@ TEST_F(Controls, TextMessagesAndAttributes) {
     EXPECT_EQ(msg->palette().color(QPalette::Window), QColor(0x00, 0x80, 0xFF));
 
     SetCtrlAttribute(h, MM, ATTR_TEXT_BGCOLOR, 0xFF0000);
-    EXPECT_EQ(W<QLabel>(MM)->palette().color(QPalette::Window), QColor(Qt::red));
+    EXPECT_EQ(W<QWidget>(MM)->palette().color(QPalette::Window), QColor(Qt::red));
     SetCtrlAttribute(h, FRAME, ATTR_FRAME_COLOR, 0x0080FF);
     GetCtrlAttribute(h, FRAME, ATTR_FRAME_COLOR, &color);
     EXPECT_EQ(color, 0x0080FF);

@@ -104,6 +104,51 @@ TEST_F(EventLoop, WaitingForEventsDoesNotSpin) {
     EXPECT_LT(cpu, 0.5 * wall) << "cpu " << cpu << " s in " << wall << " s";
 }
 
+double g_fakeNow = 0.0;
+double FakeNow() {
+    return g_fakeNow;
+}
+
+// A wait with a time-out of its own sleeps until news comes or the time-out is due: not a pass
+// every 25 ms. Counted in passes, not timed: a slow machine only makes fewer.
+TEST_F(EventLoop, AWaitWithATimeOutWakesForNewsOrAtItsTimeOutOnly) {
+    for (int i = 0; i < 20; ++i)
+        ProcessSystemEvents(); // let the shown window settle
+    const double deadline = Timer() + 0.3;
+    int passes = 0;
+    while (Timer() <= deadline && passes < 1000) {
+        ProcessSystemEventsUntil(deadline);
+        ++passes;
+    }
+    EXPECT_LE(Timer() - deadline, 1.0) << "it returned once the time-out was due";
+    EXPECT_LE(passes, 3) << "a pass every 25 ms would take a dozen";
+
+    // News ends a pass at once, and the next pass of the same wait goes on to its time-out.
+    bool news = false;
+    AfterDelay(0.02, [&] { news = true; });
+    const double second = Timer() + 0.3;
+    passes = 0;
+    while (!news && passes < 1000) {
+        ProcessSystemEventsUntil(second);
+        ++passes;
+    }
+    EXPECT_TRUE(news);
+    EXPECT_LT(Timer(), second) << "the news ended the pass before the time-out";
+    while (Timer() <= second && passes < 1000) {
+        ProcessSystemEventsUntil(second);
+        ++passes;
+    }
+    EXPECT_LE(passes, 4);
+
+    // With a replaced clock, which moves without an event, every pass is a short one.
+    SetTimerFunction(&FakeNow);
+    g_fakeNow = 0.0;
+    const auto wall0 = std::chrono::steady_clock::now();
+    ProcessSystemEventsUntil(3600.0);
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count(), 30.0);
+    SetTimerFunction(nullptr);
+}
+
 TEST_F(EventLoop, DelayedCallsRunOnlyInsideEventProcessing) {
     bool ran = false;
     AfterDelay(0.0, [&] { ran = true; });
@@ -122,11 +167,6 @@ TEST_F(EventLoop, DelayedCallsRunOnlyInsideEventProcessing) {
     ASSERT_TRUE(PollUntil([&] { return late; }, 2.0));
     EXPECT_GE(fired - t0, 0.025);
     EXPECT_LT(fired - t0, 0.5);
-}
-
-double g_fakeNow = 0.0;
-double FakeNow() {
-    return g_fakeNow;
 }
 
 TEST_F(EventLoop, TheClockCanBeReplaced) {
