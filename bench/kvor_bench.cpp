@@ -69,6 +69,7 @@ struct Settings {
     double unpacedDeadline = 90.0; // an unpaced RUN that takes longer is cut short
     double reconnectWait = 10.0;   // seconds of waiting for an unplugged device
     std::string only;              // one part only (for profiling): run, stop, video, free, reconnect, record
+    std::string allocationSites;   // where the paced RUN's stacks of allocations go (empty: not traced)
     size_t recordAnswers = 1000000; // answers fed straight to the recorder
     size_t trendAnswers = 2200000;  // a day at the line's pace, for the trend's redraw
 };
@@ -330,17 +331,22 @@ struct Window {
 
 // Clicks a loop's button and measures a window of it; returns once the loop has ended. A loop
 // that ends early leaves its marks untaken: the calls planned for later find the window gone.
-void RunWindow(int button, double warmup, double seconds, Window &w) {
+// With 'sites', the window's allocations on the GUI thread are traced into that file.
+void RunWindow(int button, double warmup, double seconds, Window &w, const std::string &sites = std::string()) {
     auto alive = std::make_shared<bool>(true);
     TakeComTurnarounds(com);
-    AfterDelay(warmup, [alive, &w] {
+    AfterDelay(warmup, [alive, &w, sites] {
         if (!*alive) return;
         w.begin = Snap();
         TakeComTurnarounds(com);
+        if (!sites.empty()) TraceAllocations(true);
     });
-    AfterDelay(warmup + seconds, [alive, &w] {
+    AfterDelay(warmup + seconds, [alive, &w, sites] {
         if (!*alive) return;
+        TraceAllocations(false);
         w.end = Snap();
+        if (!sites.empty() && !WriteAllocationSites(sites.c_str()))
+            std::fprintf(stderr, "kvor-bench: cannot write %s\n", sites.c_str());
         w.programTurns = TakeComTurnarounds(com);
         w.ended = true;
         PressStop();
@@ -356,7 +362,7 @@ void MeasurePacedRun(const Settings &s, Results &r) {
     g_sim->takeRequests();
     const size_t base = g_sim->requestCount();
     Window w;
-    RunWindow(PANEL_BTNRun, s.warmup, s.pacedSeconds, w);
+    RunWindow(PANEL_BTNRun, s.warmup, s.pacedSeconds, w, s.allocationSites);
     r.pacedEnd = w.status;
     r.pacedComplete = w.ended;
     const Mark &m0 = w.begin, &m1 = w.end;
@@ -949,8 +955,11 @@ int main(int argc, char **argv) {
         } else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
             settings.only = argv[++i];
             settings.startupTrials = 1;
+        } else if (std::strcmp(argv[i], "--alloc-sites") == 0 && i + 1 < argc) {
+            settings.allocationSites = argv[++i];
         } else {
-            std::printf("usage: kvor-bench [--quick] [--only run|stop|video|free|reconnect|record]\n");
+            std::printf("usage: kvor-bench [--quick] [--only run|stop|video|free|reconnect|record] "
+                        "[--alloc-sites FILE]\n");
             return std::strcmp(argv[i], "--help") == 0 ? 0 : 2;
         }
     }
