@@ -81,13 +81,14 @@ void NumIndicator::SetText(const char *text) {
 
 void NumIndicator::changeEvent(QEvent *event) {
     QFrame::changeEvent(event);
+    // The characters depend on the font only (the pen gives their colour), the frame on the
+    // colours and the style: a measured value that turns red keeps its characters.
     switch (event->type()) {
     case QEvent::FontChange:
         glyphsReady = false;
         break;
     case QEvent::PaletteChange:
     case QEvent::StyleChange:
-        glyphsReady = false;
         frame = QPixmap();
         break;
     default:
@@ -100,22 +101,29 @@ void NumIndicator::resizeEvent(QResizeEvent *event) {
     frame = QPixmap();
 }
 
-// The characters in the font and text colour: each laid out once, drawn many times.
+// The font's measures and every character's advance; the characters themselves are laid out
+// when first shown (an indicator shows a dozen of them), each once for the font.
 void NumIndicator::Prepare() {
     const QFontMetricsF metrics(font());
-    ascent = metrics.ascent();
     height = metrics.height();
-    QTextOption option;
-    option.setWrapMode(QTextOption::NoWrap);
     for (int i = 0; i < kChars; ++i) {
-        const QChar ch(kFirstChar + i);
-        glyphs[i] = QStaticText(QString(ch));
-        glyphs[i].setTextFormat(Qt::PlainText);
-        glyphs[i].setTextOption(option);
-        glyphs[i].prepare(QTransform(), font());
-        advances[i] = metrics.horizontalAdvance(ch);
+        advances[i] = metrics.horizontalAdvance(QChar(kFirstChar + i));
+        glyphs[i] = QStaticText();
     }
     glyphsReady = true;
+}
+
+const QStaticText &NumIndicator::Glyph(char ch) {
+    QStaticText &glyph = glyphs[ch - kFirstChar];
+    if (glyph.text().isEmpty()) {
+        QTextOption option;
+        option.setWrapMode(QTextOption::NoWrap);
+        glyph = QStaticText(QString(QChar(ch)));
+        glyph.setTextFormat(Qt::PlainText);
+        glyph.setTextOption(option);
+        glyph.prepare(QTransform(), font());
+    }
+    return glyph;
 }
 
 // The background and the frame, drawn as a framed label's are.
@@ -156,7 +164,7 @@ void NumIndicator::paintEvent(QPaintEvent *) {
     if (width > box.width() || height > box.height()) p.setClipRect(box);
     for (const char *s = shown; *s; ++s) {
         if (!Printable(*s)) continue;
-        p.drawStaticText(QPointF(x, y), glyphs[*s - kFirstChar]);
+        p.drawStaticText(QPointF(x, y), Glyph(*s));
         x += advances[*s - kFirstChar];
     }
 }

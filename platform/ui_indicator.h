@@ -39,14 +39,16 @@ class NumIndicator : public QFrame {
 
   private:
     void Prepare();
+    const QStaticText &Glyph(char ch); // a printable character, laid out on first use
     void PrepareFrame();
 
     char shown[48] = {};
-    // One prepared character for each printable ASCII code, and how far it moves the pen.
+    // A laid-out character for each printable ASCII code (empty until shown), and how far it
+    // moves the pen.
     QStaticText glyphs[96];
     qreal advances[96] = {};
     bool glyphsReady = false;
-    qreal ascent = 0, height = 0;
+    qreal height = 0;
     // The background and frame for the size, colours and state they were drawn for.
     QPixmap frame;
     QPen textPen;
