@@ -49,18 +49,29 @@ QTimer *Tick() {
 // Wakes a ProcessSystemEventsUntil at its caller's time-out. It stays armed from one pass to
 // the next of the same wait: starting a timer costs a heap allocation, and a wait makes a pass
 // for every piece of news.
-QTimer *DeadlineTick(double **armedFor) {
-    static QTimer *tick = nullptr;
-    static double deadline = -1.0;
+struct DeadlineTick {
+    QTimer timer;
+    double armedFor = -1.0; // the deadline it is armed for
+};
+
+DeadlineTick &Deadline() {
+    static DeadlineTick *tick = nullptr;
     if (!tick) {
-        tick = new QTimer;
-        tick->setSingleShot(true);
-        tick->setTimerType(Qt::PreciseTimer);
+        tick = new DeadlineTick;
+        tick->timer.setSingleShot(true);
+        tick->timer.setTimerType(Qt::PreciseTimer);
     }
-    *armedFor = &deadline;
-    return tick;
+    return *tick;
 }
 
+// The dispatcher for one pass, once the panels discarded meanwhile are gone; null before the
+// run time is up.
+QAbstractEventDispatcher *PassDispatcher() {
+    if (!AppReady()) return nullptr;
+    QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance();
+    if (dispatcher) CollectDiscardedPanels();
+    return dispatcher;
+}
 
 } // namespace
 
@@ -91,10 +102,8 @@ int QuitUserInterface(int code) {
 }
 
 int ProcessSystemEvents(void) {
-    if (!AppReady()) return UIENotInitialised;
-    QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance();
+    QAbstractEventDispatcher *dispatcher = PassDispatcher();
     if (!dispatcher) return UIENotInitialised;
-    CollectDiscardedPanels();
     // One pass of the dispatcher: it handles whatever is pending at once, and when nothing is,
     // waits for the next event, but not so long that a polling caller misses its time-out by
     // much. (A look without waiting first would cost a second pass whenever nothing is
@@ -110,18 +119,15 @@ int ProcessSystemEvents(void) {
 int ProcessSystemEventsUntil(double deadline) {
     // A test's own clock moves without events: it is looked at every tick, as in any pass.
     if (kvor_ui::g_clockOverride) return ProcessSystemEvents();
-    if (!AppReady()) return UIENotInitialised;
-    QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance();
+    QAbstractEventDispatcher *dispatcher = PassDispatcher();
     if (!dispatcher) return UIENotInitialised;
-    CollectDiscardedPanels();
-    double *armedFor = nullptr;
-    QTimer *tick = DeadlineTick(&armedFor);
-    if (!tick->isActive() || *armedFor != deadline) {
+    DeadlineTick &tick = Deadline();
+    if (!tick.timer.isActive() || tick.armedFor != deadline) {
         // At least a millisecond: a deadline just reached, but not yet passed by the caller's
         // rule, must not make the passes spin.
         const double ms = std::ceil((deadline - Timer()) * 1000.0);
-        tick->start(static_cast<int>(std::min(std::max(ms, 1.0), 86400000.0)));
-        *armedFor = deadline;
+        tick.timer.start(static_cast<int>(std::min(std::max(ms, 1.0), 86400000.0)));
+        tick.armedFor = deadline;
     }
     dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     return 0;
