@@ -184,8 +184,10 @@ class Plot : public QCustomPlot {
             const QRect inside = mainRect->rect();
             painter.setClipRect(inside.translated(0, -1));
             content->Draw(&painter, inside);
-            painter.setAntialiasing(false); // and back from its half-pixel shift
+            // The clip off before the smoothing: the other way round, the painter would set the
+            // clip once more (three allocations) for the unsmoothed painter, to no use.
             painter.setClipping(false);
+            painter.setAntialiasing(false); // and back from its half-pixel shift
             // The axes lie over the data only along the edges of the axis rectangle.
             for (const QRect &band : bands)
                 if (!band.isEmpty())
@@ -632,7 +634,6 @@ void StripState::Draw(QCPPainter *painter, const QRect &) {
     const QCPAxis *keys = plot->xAxis;
     const QCPAxis *values = plot->yAxis;
     const long long first = pps - count;
-    points.resize(count);
     int drawn = -1; // the trace drawn last
     for (int t = 0; t < traces && t < static_cast<int>(graphs.size()); ++t) {
         const QCPGraph *graph = graphs[static_cast<size_t>(t)];
@@ -643,10 +644,20 @@ void StripState::Draw(QCPPainter *painter, const QRect &) {
             linePens[static_cast<size_t>(t)] == linePens[static_cast<size_t>(drawn)] && SameSamples(t, drawn))
             continue;
         drawn = t;
+        // A crisp line through a level stretch puts the same pixels as one line from its first
+        // sample to its last, drawn at a fraction of the cost: the samples inside a stretch of
+        // equal ones are left out. The limits and the setpoint stay level for long stretches.
+        const bool crisp = !graph->antialiased();
+        const double *trace = ring.data() + static_cast<size_t>(t) * static_cast<size_t>(pps);
+        points.resize(count);
+        int n = 0;
         for (int i = 0; i < count; ++i) {
-            const double v = ring[static_cast<size_t>(t * pps + (head + i) % pps)];
-            points[i] = QPointF(keys->coordToPixel(static_cast<double>(first + i)), values->coordToPixel(v));
+            const double v = trace[(head + i) % pps];
+            if (crisp && i > 0 && i + 1 < count && v == trace[(head + i - 1) % pps] && v == trace[(head + i + 1) % pps])
+                continue;
+            points[n++] = QPointF(keys->coordToPixel(static_cast<double>(first + i)), values->coordToPixel(v));
         }
+        points.resize(n);
         painter->setAntialiasing(graphs[static_cast<size_t>(t)]->antialiased());
         DrawLine(painter, linePens[static_cast<size_t>(t)], points);
     }

@@ -323,4 +323,26 @@ TEST_F(ScreenAndPicture, StripChartTracesInAndBeyondTheAxis) {
     EXPECT_EQ(DifferingPixels(STRIP), 0);
 }
 
+// Level stretches are drawn as one line from their first sample to their last: the same pixels
+// as the plot library's line through every sample, at the chart's live width.
+TEST_F(ScreenAndPicture, StripChartLevelStretches) {
+    DisplayPanel(h);
+    SetCtrlAttribute(h, STRIP, ATTR_NUM_TRACES, 4);
+    SetCtrlAttribute(h, STRIP, ATTR_POINTS_PER_SCREEN, 101);
+    SetTraceAttribute(h, STRIP, 2, ATTR_TRACE_COLOR, 0xFF0000);
+    SetTraceAttribute(h, STRIP, 4, ATTR_TRACE_COLOR, 0x0000FF);
+    for (int k = 0; k < 160; ++k) {
+        // Always level; steps every 17 samples; level but for a gap now and then; a new value
+        // every sample except in pairs (a stretch of two has nothing inside to leave out).
+        const double sample[4] = {2500.0, 1000.0 + 400.0 * ((k / 17) % 4),
+                                  k % 23 == 5 ? std::numeric_limits<double>::quiet_NaN() : 3100.0,
+                                  1500.0 + 37.0 * ((k / 2) % 9)};
+        PlotStripChart(h, STRIP, sample, 4, 0, 0, VAL_DOUBLE);
+        if (k % 40 != 39) continue;
+        SCOPED_TRACE(k);
+        EXPECT_EQ(DifferingPixels(STRIP), 0);
+    }
+    EXPECT_GT(RedPixels(STRIP), 300) << "the red steps are on the screen";
+}
+
 } // namespace
