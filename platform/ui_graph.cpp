@@ -644,18 +644,20 @@ void StripState::Draw(QCPPainter *painter, const QRect &) {
             linePens[static_cast<size_t>(t)] == linePens[static_cast<size_t>(drawn)] && SameSamples(t, drawn))
             continue;
         drawn = t;
-        // A crisp line through a level stretch puts the same pixels as one line from its first
-        // sample to its last, drawn at a fraction of the cost: the samples inside a stretch of
-        // equal ones are left out. The limits and the setpoint stay level for long stretches.
-        const bool crisp = !graph->antialiased();
+        // A crisp solid line through a level stretch puts the same pixels as one line from its
+        // first sample to its last, drawn at a fraction of the cost: the samples inside a stretch
+        // of equal ones are left out. The limits and the setpoint stay level for long stretches.
+        const bool crisp = !graph->antialiased() && linePens[static_cast<size_t>(t)].style() == Qt::SolidLine;
         const double *trace = ring.data() + static_cast<size_t>(t) * static_cast<size_t>(pps);
         points.resize(count);
         int n = 0;
+        const auto sample = [&](int i) { return trace[(head + i) % pps]; };
         for (int i = 0; i < count; ++i) {
-            const double v = trace[(head + i) % pps];
-            if (crisp && i > 0 && i + 1 < count && v == trace[(head + i - 1) % pps] && v == trace[(head + i + 1) % pps])
-                continue;
-            points[n++] = QPointF(keys->coordToPixel(static_cast<double>(first + i)), values->coordToPixel(v));
+            const double v = sample(i);
+            const bool insideStretch = i > 0 && i + 1 < count && v == sample(i - 1) && v == sample(i + 1);
+            if (crisp && insideStretch) continue;
+            const double x = static_cast<double>(first + i);
+            points[n++] = QPointF(keys->coordToPixel(x), values->coordToPixel(v));
         }
         points.resize(n);
         painter->setAntialiasing(graphs[static_cast<size_t>(t)]->antialiased());
