@@ -254,6 +254,13 @@ class ScreenAndPicture : public Graphs {
                 differing += screen.pixel(x, y) != saved.pixel(x, y);
         return differing;
     }
+    // The strip chart on the screen with four traces, the second red.
+    void ShowFourTraces(int pointsPerScreen) {
+        DisplayPanel(h);
+        SetCtrlAttribute(h, STRIP, ATTR_NUM_TRACES, 4);
+        SetCtrlAttribute(h, STRIP, ATTR_POINTS_PER_SCREEN, pointsPerScreen);
+        SetTraceAttribute(h, STRIP, 2, ATTR_TRACE_COLOR, 0xFF0000);
+    }
     // The pixels on the screen that are mostly red.
     int RedPixels(int control) {
         const QImage screen = Plot(control)->grab().toImage().convertToFormat(QImage::Format_RGB32);
@@ -301,10 +308,7 @@ TEST_F(ScreenAndPicture, GraphWithBarsLinesMarksAndCursors) {
 }
 
 TEST_F(ScreenAndPicture, StripChartTracesInAndBeyondTheAxis) {
-    DisplayPanel(h);
-    SetCtrlAttribute(h, STRIP, ATTR_NUM_TRACES, 4);
-    SetCtrlAttribute(h, STRIP, ATTR_POINTS_PER_SCREEN, 7);
-    SetTraceAttribute(h, STRIP, 2, ATTR_TRACE_COLOR, 0xFF0000);
+    ShowFourTraces(7);
     SetTraceAttribute(h, STRIP, 3, ATTR_TRACE_COLOR, 0x0000FF);
     SetTraceAttribute(h, STRIP, 4, ATTR_TRACE_COLOR, 0x0000FF);
     for (int k = 0; k < 12; ++k) {
@@ -326,10 +330,7 @@ TEST_F(ScreenAndPicture, StripChartTracesInAndBeyondTheAxis) {
 // Level stretches are drawn as one line from their first sample to their last: the same pixels
 // as the plot library's line through every sample, at the chart's live width.
 TEST_F(ScreenAndPicture, StripChartLevelStretches) {
-    DisplayPanel(h);
-    SetCtrlAttribute(h, STRIP, ATTR_NUM_TRACES, 4);
-    SetCtrlAttribute(h, STRIP, ATTR_POINTS_PER_SCREEN, 101);
-    SetTraceAttribute(h, STRIP, 2, ATTR_TRACE_COLOR, 0xFF0000);
+    ShowFourTraces(101);
     SetTraceAttribute(h, STRIP, 4, ATTR_TRACE_COLOR, 0x0000FF);
     for (int k = 0; k < 160; ++k) {
         // Always level; steps every 17 samples; level but for a gap now and then; a new value
