@@ -647,7 +647,8 @@ void StripState::Draw(QCPPainter *painter, const QRect &) {
         // A crisp solid line through a level stretch puts the same pixels as one line from its
         // first sample to its last, drawn at a fraction of the cost: the samples inside a stretch
         // of equal ones are left out. The limits and the setpoint stay level for long stretches.
-        const bool crisp = !graph->antialiased() && linePens[static_cast<size_t>(t)].style() == Qt::SolidLine;
+        const QPen &pen = linePens[static_cast<size_t>(t)];
+        const bool crisp = !graph->antialiased() && pen.style() == Qt::SolidLine;
         const double *trace = ring.data() + static_cast<size_t>(t) * static_cast<size_t>(pps);
         points.resize(count);
         int n = 0;
@@ -660,8 +661,8 @@ void StripState::Draw(QCPPainter *painter, const QRect &) {
             points[n++] = QPointF(keys->coordToPixel(x), values->coordToPixel(v));
         }
         points.resize(n);
-        painter->setAntialiasing(graphs[static_cast<size_t>(t)]->antialiased());
-        DrawLine(painter, linePens[static_cast<size_t>(t)], points);
+        painter->setAntialiasing(graph->antialiased());
+        DrawLine(painter, pen, points);
     }
 }
 
