@@ -22,6 +22,8 @@ class PlotContent {
     // The axis rectangle is handed in: QCustomPlot builds a list of its rectangles on every look.
     virtual void Draw(QCPPainter *painter, const QRect &axisRect) = 0;
     virtual void Sync() = 0;
+    // Where Draw puts its pixels, in the plot's coordinates; empty when it draws nothing.
+    virtual QRect Reach(const QRect &axisRect) const = 0;
 
   protected:
     ~PlotContent() = default;
@@ -41,6 +43,7 @@ struct PlotRec {
 struct GraphState final : PlotContent {
     void Draw(QCPPainter *painter, const QRect &axisRect) override;
     void Sync() override {} // the plot objects always hold what is plotted
+    QRect Reach(const QRect &axisRect) const override;
     void DrawCurve(QCPPainter *painter, const PlotRec &rec);
     QVector<QPointF> points; // reused for every line drawn
     Plot *plot = nullptr;
@@ -60,6 +63,7 @@ struct GraphState final : PlotContent {
 struct StripState final : PlotContent {
     void Draw(QCPPainter *painter, const QRect &axisRect) override;
     void Sync() override;
+    QRect Reach(const QRect &axisRect) const override;
     bool SameSamples(int a, int b) const; // two traces hold the same history
     QVector<QPointF> points; // reused for every trace drawn
     std::vector<QPen> linePens; // each trace's pen as its line is drawn

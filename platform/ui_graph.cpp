@@ -22,7 +22,9 @@
 #include <QSvgGenerator>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 #include <cstdio>
 
 #include "graph_internal.h"
@@ -92,10 +94,12 @@ class Plot : public QCustomPlot {
         const qint64 frameNs = FrameNs();
         const qint64 since = lastDrawn.isValid() ? lastDrawn.nsecsElapsed() : frameNs;
         if (since >= frameNs) {
-            // Once until it is painted: every update() costs the window's bookkeeping a
-            // region on the heap, and a plot is asked several times for one answer.
-            if (!updateAsked) update();
-            updateAsked = true;
+            // Once until it is painted, unless more has changed since: every update() costs the
+            // window's bookkeeping a region on the heap, and a plot is asked several times for
+            // one answer.
+            const QRect changed = Changed();
+            if (!updateAsked.contains(changed)) update(changed);
+            updateAsked |= changed;
         } else {
             frameTimer.start(static_cast<int>((frameNs - since + 999999) / 1000000));
         }
@@ -169,8 +173,8 @@ class Plot : public QCustomPlot {
         ShowContextMenu(this, event->globalPos());
         event->accept();
     }
-    void paintEvent(QPaintEvent *) override {
-        updateAsked = false;
+    void paintEvent(QPaintEvent *event) override {
+        updateAsked = QRect();
         QCPPainter painter(this);
         if (!painter.isActive()) return;
         lastDrawn.start();
@@ -178,12 +182,18 @@ class Plot : public QCustomPlot {
         if (!content) {
             DrawWhole(&painter);
         } else {
-            if (FrameKey() != frameKey) DrawFrame();
+            // Pixels outside the part asked for stay as the last paint left them (the window
+            // keeps them, and only this part is drawn into): with a new frame, all is asked for.
+            if (FrameKey() != frameKey) {
+                DrawFrame();
+                if (!QRegion(rect()).subtracted(event->region()).isEmpty()) update();
+            }
             painter.drawImage(0, 0, under);
             // The data, clipped as QCustomPlot clips what it draws into the axis rectangle.
             const QRect inside = mainRect->rect();
             painter.setClipRect(inside.translated(0, -1));
             content->Draw(&painter, inside);
+            drawnReach = content->Reach(inside);
             // The clip off before the smoothing: the other way round, the painter would set the
             // clip once more (three allocations) for the unsmoothed painter, to no use.
             painter.setClipping(false);
@@ -202,7 +212,7 @@ class Plot : public QCustomPlot {
     }
     void hideEvent(QHideEvent *event) override {
         QCustomPlot::hideEvent(event);
-        updateAsked = false; // a hidden plot's asked-for painting does not come
+        updateAsked = QRect(); // a hidden plot's asked-for painting does not come
     }
     void showEvent(QShowEvent *event) override {
         QCustomPlot::showEvent(event);
@@ -301,7 +311,17 @@ class Plot : public QCustomPlot {
     }
     QCPAxisRect *const mainRect; // the plot's one axis rectangle (QCustomPlot lists them anew on every look)
     bool stale = false;
-    bool updateAsked = false; // update() was called, and the painting has not come yet
+    // The part of the plot the next paint must draw: where the data was drawn last, and where it
+    // lies now. All of it when the frame changes, when an axis scales itself to the data (in the
+    // paint), or before the first paint.
+    QRect Changed() const {
+        if (!content || under.isNull() || FrameKey() != frameKey) return rect();
+        for (int a = 0; a < 3; ++a)
+            if (modes[a] == VAL_AUTOSCALE) return rect();
+        return (content->Reach(mainRect->rect()) | drawnReach) & rect();
+    }
+    QRect updateAsked; // the part update() was called for, and the painting has not come yet
+    QRect drawnReach;  // where the data was drawn last
     long frameGeneration = 0;
     Key frameKey;     // what 'under' and 'over' were drawn for
     QImage under;     // the frame without the data: background, grid, axes, labels
@@ -629,6 +649,33 @@ bool StripState::SameSamples(int a, int b) const {
     return std::equal(x, x + pps, y); // a gap (not a number) never equals, so both are drawn
 }
 
+// The rows between the lowest and the highest sample held of any trace shown, and a few more
+// for the pen, across the axis rectangle: a history that keeps to a narrow band of values is
+// drawn again in that band only.
+QRect StripState::Reach(const QRect &axisRect) const {
+    const QRect clip = axisRect.translated(0, -1); // all that is drawn is clipped to it
+    double low = std::numeric_limits<double>::infinity(), high = -low;
+    for (int t = 0; t < traces && t < static_cast<int>(graphs.size()); ++t) {
+        if (!graphs[static_cast<size_t>(t)]->visible()) continue;
+        const double *trace = ring.data() + static_cast<size_t>(t) * static_cast<size_t>(pps);
+        for (int i = 0; i < count; ++i) {
+            const double v = trace[(head + i) % pps];
+            if (!std::isfinite(v)) continue; // a gap: nothing drawn
+            low = std::min(low, v);
+            high = std::max(high, v);
+        }
+    }
+    if (low > high) return QRect();
+    const double a = plot->yAxis->coordToPixel(low), b = plot->yAxis->coordToPixel(high);
+    if (!std::isfinite(a) || !std::isfinite(b)) return clip;
+    // Held to the clip before turning into whole pixels (a value far off the axis lies far off).
+    constexpr double kPen = 3.0;
+    const double top = std::clamp(std::min(a, b) - kPen, double(clip.top()), double(clip.bottom()));
+    const double bottom = std::clamp(std::max(a, b) + kPen, double(clip.top()), double(clip.bottom()));
+    return QRect(QPoint(clip.left(), static_cast<int>(std::floor(top))),
+                 QPoint(clip.right(), static_cast<int>(std::ceil(bottom))));
+}
+
 // Every trace as a line, the first trace at the bottom, straight from the history.
 void StripState::Draw(QCPPainter *painter, const QRect &) {
     const QCPAxis *keys = plot->xAxis;
@@ -664,6 +711,11 @@ void StripState::Draw(QCPPainter *painter, const QRect &) {
         painter->setAntialiasing(graph->antialiased());
         DrawLine(painter, pen, points);
     }
+}
+
+// Bars and cursors reach over all of the axis rectangle.
+QRect GraphState::Reach(const QRect &axisRect) const {
+    return axisRect.translated(0, -1);
 }
 
 // The plots in the order they were made, then the cursors, each drawn as QCustomPlot draws it.

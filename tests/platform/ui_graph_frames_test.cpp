@@ -5,7 +5,13 @@
 
 #include <QColor>
 #include <QImage>
+#include <QScreen>
 #include <QWidget>
+#include <QWindow>
+
+#include <functional>
+#include <limits>
+#include <vector>
 
 #include "testhooks.h"
 #include "platform_test_util.h"
@@ -133,5 +139,67 @@ TEST_F(Frames, APlotLoadedAgainCountsItsDrawingsFromNought) {
         EXPECT_EQ(GraphRepaintCount(h, STRIP), 0) << "round " << round;
         DisplayPanel(h);
         ASSERT_TRUE(PollUntil([&] { return GraphRepaintCount(h, GRAPH) > 0; })) << "round " << round;
+    }
+}
+
+// A paint of a plot draws only where its data was and where it is now (the rows of the strip
+// chart's values, the graph's axis rectangle); the window keeps the rest. After every kind of
+// change, what the window holds must be the whole plot drawn afresh: nothing left behind,
+// nothing missing.
+TEST_F(Frames, TheWindowShowsTheWholePlotAfterEveryChange) {
+    // The plot's part of the picture the window hands to the screen.
+    const auto shown = [&](int control) {
+        auto *plot = static_cast<QWidget *>(CtrlWidget(h, control));
+        QWindow *window = plot->window()->windowHandle();
+        const QPoint at = plot->mapTo(plot->window(), QPoint());
+        return window->screen()
+            ->grabWindow(window->winId(), at.x(), at.y(), plot->width(), plot->height())
+            .toImage()
+            .convertToFormat(QImage::Format_RGB32);
+    };
+    const auto plotSamples = [&](double v, int n) {
+        for (int i = 0; i < n; ++i)
+            ASSERT_EQ(PlotStripChart(h, STRIP, &v, 1, 0, 0, VAL_DOUBLE), 0);
+    };
+    const double gap = std::numeric_limits<double>::quiet_NaN();
+    struct Change {
+        int control;
+        const char *what;
+        std::function<void()> make;
+    };
+    const std::vector<Change> changes = {
+        {STRIP, "a level stretch", [&] { plotSamples(50.0, 25); }},
+        {STRIP, "a step up", [&] { plotSamples(80.0, 3); }},
+        {STRIP, "far off the axis", [&] { plotSamples(1e9, 1); }},
+        {STRIP, "back down", [&] { plotSamples(20.0, 2); }},
+        {STRIP, "a gap", [&] { plotSamples(gap, 2); }},
+        {STRIP, "the level scrolled out", [&] { plotSamples(21.0, 20); }},
+        {STRIP, "another colour", [&] { SetTraceAttribute(h, STRIP, 1, ATTR_TRACE_COLOR, 0xFF0000); }},
+        {STRIP, "another range", [&] { SetAxisScalingMode(h, STRIP, VAL_LEFT_YAXIS, VAL_MANUAL, 0.0, 30.0); }},
+        {STRIP, "a new value in it", [&] { plotSamples(5.0, 1); }},
+        {STRIP, "scaled to the data", [&] { SetAxisScalingMode(h, STRIP, VAL_LEFT_YAXIS, VAL_AUTOSCALE, 0, 0); }},
+        {STRIP, "a new value, scaled", [&] { plotSamples(60.0, 1); }},
+        {STRIP, "cleared by a second trace", [&] { SetCtrlAttribute(h, STRIP, ATTR_NUM_TRACES, 2); }},
+        {GRAPH, "a bar", [&] { PlotRectangle(h, GRAPH, 10.0, 0.0, 40.0, 0.5, 0xFF0000, 0xFF0000); }},
+        {GRAPH, "the cursor on the right edge", [&] { SetGraphCursor(h, GRAPH, 1, 100.0, 0.75); }},
+        {GRAPH, "another x range", [&] { SetAxisScalingMode(h, GRAPH, VAL_XAXIS, VAL_MANUAL, 0.0, 50.0); }},
+        {GRAPH, "all plots deleted", [&] { DeleteGraphPlot(h, GRAPH, -1, VAL_IMMEDIATE_DRAW); }},
+    };
+    for (const Change &change : changes) {
+        SCOPED_TRACE(change.what);
+        const long drawn = GraphRepaintCount(h, change.control);
+        change.make();
+        // The first paint after the change already shows all of it (the last paint was more
+        // than a frame ago, so none is held back).
+        ASSERT_TRUE(PollUntil([&] { return GraphRepaintCount(h, change.control) > drawn; }));
+        const QImage window = shown(change.control);
+        const QImage whole = Picture(change.control).convertToFormat(QImage::Format_RGB32);
+        ASSERT_EQ(window.size(), whole.size());
+        int differing = 0;
+        for (int y = 0; y < whole.height(); ++y)
+            for (int x = 0; x < whole.width(); ++x)
+                differing += window.pixel(x, y) != whole.pixel(x, y);
+        EXPECT_EQ(differing, 0);
+        Settle(0.05);
     }
 }
