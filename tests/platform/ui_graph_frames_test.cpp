@@ -175,14 +175,16 @@ TEST_F(Frames, TheWindowShowsTheWholePlotAfterEveryChange) {
         {STRIP, "a gap", [&] { plotSamples(gap, 2); }},
         {STRIP, "the level scrolled out", [&] { plotSamples(21.0, 20); }},
         {STRIP, "another colour", [&] { SetTraceAttribute(h, STRIP, 1, ATTR_TRACE_COLOR, 0xFF0000); }},
-        {STRIP, "another range", [&] { SetAxisScalingMode(h, STRIP, VAL_LEFT_YAXIS, VAL_MANUAL, 0.0, 30.0); }},
+        {STRIP, "another range",
+         [&] { SetAxisScalingMode(h, STRIP, VAL_LEFT_YAXIS, VAL_MANUAL, 0.0, 30.0); }},
         {STRIP, "a new value in it", [&] { plotSamples(5.0, 1); }},
         {STRIP, "a whole screen in one call",
          [&] {
              const std::vector<double> screen(20, 25.0); // the old values all go at once
              ASSERT_EQ(PlotStripChart(h, STRIP, screen.data(), 20, 0, 0, VAL_DOUBLE), 0);
          }},
-        {STRIP, "scaled to the data", [&] { SetAxisScalingMode(h, STRIP, VAL_LEFT_YAXIS, VAL_AUTOSCALE, 0, 0); }},
+        {STRIP, "scaled to the data",
+         [&] { SetAxisScalingMode(h, STRIP, VAL_LEFT_YAXIS, VAL_AUTOSCALE, 0, 0); }},
         {STRIP, "a new value, scaled", [&] { plotSamples(60.0, 1); }},
         {STRIP, "cleared by a second trace", [&] { SetCtrlAttribute(h, STRIP, ATTR_NUM_TRACES, 2); }},
         {GRAPH, "a bar", [&] { PlotRectangle(h, GRAPH, 10.0, 0.0, 40.0, 0.5, 0xFF0000, 0xFF0000); }},
