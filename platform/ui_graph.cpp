@@ -12,6 +12,7 @@
 // it. QCustomPlot draws the whole plot itself only for that picture and for saved pictures.
 #include <qcustomplot.h>
 
+#include <QBackingStore>
 #include <QContextMenuEvent>
 #include <QElapsedTimer>
 #include <QMenu>
@@ -193,7 +194,7 @@ class Plot : public QCustomPlot {
             const QRect inside = mainRect->rect();
             painter.setClipRect(inside.translated(0, -1));
             content->Draw(&painter, inside);
-            drawnReach = content->Reach(inside);
+            NoteDrawn(*event, content->Reach(inside));
             // The clip off before the smoothing: the other way round, the painter would set the
             // clip once more (three allocations) for the unsmoothed painter, to no use.
             painter.setClipping(false);
@@ -320,8 +321,18 @@ class Plot : public QCustomPlot {
             if (modes[a] == VAL_AUTOSCALE) return rect();
         return (content->Reach(mainRect->rect()) | drawnReach) & rect();
     }
+    // Where the window may now show data: where it lies now, and what an earlier paint left
+    // outside this one. A paint that goes elsewhere (a picture taken of the plot) leaves the
+    // window as it was; should the two be told apart wrongly, the part only grows, and a
+    // repaint covers more than it needs to, never less.
+    void NoteDrawn(const QPaintEvent &event, const QRect &now) {
+        QBackingStore *store = window()->backingStore();
+        const bool toWindow = store && redirected(nullptr) == store->paintDevice();
+        const bool covered = event.region().rectCount() == 1 && event.rect().contains(drawnReach);
+        drawnReach = toWindow && covered ? now : (drawnReach | now);
+    }
     QRect updateAsked; // the part update() was called for, and the painting has not come yet
-    QRect drawnReach;  // where the data was drawn last
+    QRect drawnReach;  // where the window may show data
     long frameGeneration = 0;
     Key frameKey;     // what 'under' and 'over' were drawn for
     QImage under;     // the frame without the data: background, grid, axes, labels

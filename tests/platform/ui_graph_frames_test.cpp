@@ -53,6 +53,26 @@ class Frames : public ::testing::Test {
             ProcessSystemEvents();
     }
     QImage Picture(int control) { return static_cast<QWidget *>(CtrlWidget(h, control))->grab().toImage(); }
+    // The plot's part of the picture the window hands to the screen.
+    QImage Shown(int control) {
+        auto *plot = static_cast<QWidget *>(CtrlWidget(h, control));
+        QWindow *window = plot->window()->windowHandle();
+        const QPoint at = plot->mapTo(plot->window(), QPoint());
+        return window->screen()
+            ->grabWindow(window->winId(), at.x(), at.y(), plot->width(), plot->height())
+            .toImage();
+    }
+    // The pixels where the screen's picture of the plot differs from the plot drawn whole.
+    int DifferingFromWhole(int control) {
+        const QImage shown = Shown(control).convertToFormat(QImage::Format_RGB32);
+        const QImage whole = Picture(control).convertToFormat(QImage::Format_RGB32);
+        if (shown.size() != whole.size()) return -1;
+        int differing = 0;
+        for (int y = 0; y < whole.height(); ++y)
+            for (int x = 0; x < whole.width(); ++x)
+                differing += shown.pixel(x, y) != whole.pixel(x, y);
+        return differing;
+    }
     PanelFile file{kFrames};
     int h = 0;
 };
@@ -147,16 +167,6 @@ TEST_F(Frames, APlotLoadedAgainCountsItsDrawingsFromNought) {
 // change, what the window holds must be the whole plot drawn afresh: nothing left behind,
 // nothing missing.
 TEST_F(Frames, TheWindowShowsTheWholePlotAfterEveryChange) {
-    // The plot's part of the picture the window hands to the screen.
-    const auto shown = [&](int control) {
-        auto *plot = static_cast<QWidget *>(CtrlWidget(h, control));
-        QWindow *window = plot->window()->windowHandle();
-        const QPoint at = plot->mapTo(plot->window(), QPoint());
-        return window->screen()
-            ->grabWindow(window->winId(), at.x(), at.y(), plot->width(), plot->height())
-            .toImage()
-            .convertToFormat(QImage::Format_RGB32);
-    };
     const auto plotSamples = [&](double v, int n) {
         for (int i = 0; i < n; ++i)
             ASSERT_EQ(PlotStripChart(h, STRIP, &v, 1, 0, 0, VAL_DOUBLE), 0);
@@ -199,14 +209,29 @@ TEST_F(Frames, TheWindowShowsTheWholePlotAfterEveryChange) {
         // The first paint after the change already shows all of it (the last paint was more
         // than a frame ago, so none is held back).
         ASSERT_TRUE(PollUntil([&] { return GraphRepaintCount(h, change.control) > drawn; }));
-        const QImage window = shown(change.control);
-        const QImage whole = Picture(change.control).convertToFormat(QImage::Format_RGB32);
-        ASSERT_EQ(window.size(), whole.size());
-        int differing = 0;
-        for (int y = 0; y < whole.height(); ++y)
-            for (int x = 0; x < whole.width(); ++x)
-                differing += window.pixel(x, y) != whole.pixel(x, y);
-        EXPECT_EQ(differing, 0);
+        EXPECT_EQ(DifferingFromWhole(change.control), 0);
         Settle(0.05);
+    }
+}
+
+// A picture taken of a plot (an export) while the window's paint of a change is still to come
+// must not make that paint leave the old data behind.
+TEST_F(Frames, APictureTakenBeforeTheWindowsPaintLeavesNothingBehind) {
+    const std::vector<double> high(20, 90.0), low(20, 10.0); // a whole screen each
+    ASSERT_EQ(PlotStripChart(h, STRIP, high.data(), 20, 0, 0, VAL_DOUBLE), 0);
+    Settle(0.05);
+    for (int round = 0; round < 5; ++round) {
+        SCOPED_TRACE(round);
+        const long drawn = GraphRepaintCount(h, STRIP);
+        const double one = 50.0;
+        ASSERT_EQ(PlotStripChart(h, STRIP, &one, 1, 0, 0, VAL_DOUBLE), 0);
+        ASSERT_TRUE(PollUntil([&] { return GraphRepaintCount(h, STRIP) > drawn; }));
+        // Within a frame of that paint: the window's paint of this change waits for the next
+        // frame, and the picture is taken before it.
+        const std::vector<double> &next = round % 2 ? high : low;
+        ASSERT_EQ(PlotStripChart(h, STRIP, next.data(), 20, 0, 0, VAL_DOUBLE), 0);
+        Picture(STRIP);
+        Settle(0.05);
+        EXPECT_EQ(DifferingFromWhole(STRIP), 0);
     }
 }
