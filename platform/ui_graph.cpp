@@ -25,8 +25,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <cstdio>
+#include <limits>
 
 #include "graph_internal.h"
 #include "utility.h"
@@ -681,8 +681,9 @@ QRect StripState::Reach(const QRect &axisRect) const {
     if (!std::isfinite(a) || !std::isfinite(b)) return clip;
     // Held to the clip before turning into whole pixels (a value far off the axis lies far off).
     constexpr double kPen = 3.0;
-    const double top = std::clamp(std::min(a, b) - kPen, double(clip.top()), double(clip.bottom()));
-    const double bottom = std::clamp(std::max(a, b) + kPen, double(clip.top()), double(clip.bottom()));
+    const double first = clip.top(), last = clip.bottom();
+    const double top = std::clamp(std::min(a, b) - kPen, first, last);
+    const double bottom = std::clamp(std::max(a, b) + kPen, first, last);
     return QRect(QPoint(clip.left(), static_cast<int>(std::floor(top))),
                  QPoint(clip.right(), static_cast<int>(std::ceil(bottom))));
 }
