@@ -1007,6 +1007,10 @@ int SetAxisScalingMode(int panel, int control, int axis, int mode, double min, d
     if (!plot) return error;
     QCPAxis *a = plot->Axis(axis);
     if (!a) return UIEBadValue;
+    // RUN sets the same ranges with every answer: only a change asks for drawing.
+    const int modeBefore = plot->modes[axis];
+    const QCPRange rangeBefore = a->range();
+    const bool visibleBefore = a->visible();
     if (mode == VAL_MANUAL) {
         // An empty or reversed range would leave nothing to draw: keep the present one.
         if (!std::isfinite(min) || !std::isfinite(max) || !(min < max)) return UIEBadValue;
@@ -1021,7 +1025,8 @@ int SetAxisScalingMode(int panel, int control, int axis, int mode, double min, d
         return UIEBadValue;
     }
     if (axis == VAL_RIGHT_YAXIS) a->setVisible(true);
-    plot->Request();
+    if (plot->modes[axis] != modeBefore || a->range() != rangeBefore || a->visible() != visibleBefore)
+        plot->Request();
     return 0;
 }
 

@@ -144,6 +144,39 @@ TEST_F(Frames, AHiddenPlotIsDrawnWhenShownAgain) {
     EXPECT_TRUE(PollUntil([&] { return GraphRepaintCount(h, GRAPH) > before; }));
 }
 
+TEST_F(Frames, ASettingThatChangesNothingDrawsNothing) {
+    // RUN sets the strip chart's range and colours with every answer, mostly to what they were.
+    ASSERT_EQ(SetAxisScalingMode(h, STRIP, VAL_LEFT_YAXIS, VAL_MANUAL, 0.0, 100.0), 0);
+    ASSERT_EQ(SetAxisScalingMode(h, GRAPH, VAL_XAXIS, VAL_MANUAL, 0.0, 100.0), 0);
+    Settle(0.1);
+    const long strip = GraphRepaintCount(h, STRIP), graph = GraphRepaintCount(h, GRAPH);
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_EQ(SetAxisScalingMode(h, STRIP, VAL_LEFT_YAXIS, VAL_MANUAL, 0.0, 100.0), 0);
+        ASSERT_EQ(SetAxisScalingMode(h, GRAPH, VAL_XAXIS, VAL_MANUAL, 0.0, 100.0), 0);
+        ASSERT_EQ(SetTraceAttribute(h, STRIP, 1, ATTR_TRACE_COLOR, 0xFF0000), 0);
+        Settle(0.03);
+    }
+    const long colourDrawn = GraphRepaintCount(h, STRIP);
+    EXPECT_LE(colourDrawn, strip + 1); // the first colour was a change
+    EXPECT_EQ(GraphRepaintCount(h, GRAPH), graph);
+
+    // A change of range, of mode or of the right axis's showing is drawn.
+    const struct {
+        int control, axis, mode;
+        double min, max;
+    } changes[] = {{STRIP, VAL_LEFT_YAXIS, VAL_MANUAL, 0.0, 50.0},
+                   {GRAPH, VAL_LEFT_YAXIS, VAL_AUTOSCALE, 0.0, 0.0},
+                   {GRAPH, VAL_LEFT_YAXIS, VAL_MANUAL, 0.0, 1.0},
+                   {GRAPH, VAL_RIGHT_YAXIS, VAL_MANUAL, 0.0, 1.0}};
+    for (const auto &c : changes) {
+        const long drawn = GraphRepaintCount(h, c.control);
+        ASSERT_EQ(SetAxisScalingMode(h, c.control, c.axis, c.mode, c.min, c.max), 0);
+        EXPECT_TRUE(PollUntil([&] { return GraphRepaintCount(h, c.control) > drawn; }))
+            << "control " << c.control << ", axis " << c.axis;
+        Settle(0.03);
+    }
+}
+
 TEST_F(Frames, APlotLoadedAgainCountsItsDrawingsFromNought) {
     // A plot made where a discarded one lay must not take over its count: the count of drawings
     // belongs to the plot, not to the place it lives at.
