@@ -9,7 +9,10 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 
+#include <csignal>
 #include <cstring>
+
+#include <sys/resource.h>
 
 #include "K-VOR-RNZazorU30.h"
 #include "com232.h"
@@ -363,6 +366,50 @@ TEST(SetupSheetTest, TheSheetHoldsEverythingTheSetUpNeeds) {
                              "line one", "line two", "FW 1.2", "EEPROM of the sensor", "Evaluation mode\nWidth",
                              "Scale factor\n0.50000", "Offset\n30000", "Set 1 word 10", "Bar graph"})
         EXPECT_NE(text.find(want), std::string::npos) << want << "\n" << text;
+}
+
+// A sheet that cannot be written whole (a full disk: here a file-size limit, which holds whatever
+// rights the test runs with) or under its own name is a failure, and the sheet that was there
+// before stays as it was.
+TEST(SetupSheetTest, ASheetNotWrittenWholeIsAFailureAndKeepsTheOldOne) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string path = (dir.path() + "/sheet.pdf").toStdString();
+    {
+        QFile old(QString::fromStdString(path));
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("the old sheet\n");
+    }
+    SetupSheet sheet;
+    sheet.sets = Words(7);
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    struct sigaction ignore {}, previous {};
+    ignore.sa_handler = SIG_IGN;
+    ASSERT_EQ(::sigaction(SIGXFSZ, &ignore, &previous), 0);
+    rlimit small = saved;
+    small.rlim_cur = 2048;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const int result = WriteSetupSheet(path, sheet);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ::sigaction(SIGXFSZ, &previous, nullptr);
+    EXPECT_EQ(result, -1);
+    QFile kept(QString::fromStdString(path));
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), QByteArray("the old sheet\n"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{"sheet.pdf"});
+
+    // Within the limit the same sheet replaces it.
+    EXPECT_EQ(WriteSetupSheet(path, sheet), 0);
+    QFile replaced(QString::fromStdString(path));
+    ASSERT_TRUE(replaced.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(replaced.read(5) == "%PDF-");
+
+    // A name whose bytes are not text in the system's encoding: no sheet under another name.
+    EXPECT_EQ(WriteSetupSheet(dir.path().toStdString() + "/sheet\xE9.pdf", sheet), -1);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{"sheet.pdf"});
 }
 
 TEST_F(SetsWindowTest, ScaleAndOffsetAsReadAreNotTakenForEdits) {
