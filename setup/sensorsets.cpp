@@ -13,6 +13,13 @@ int ReadSensorSets(int memory, SetWords *out) {
     for (uint16_t set = 0; set < 2; ++set) {
         if (set == 1) Delay(kSetPause);
         if (!ExchangeParameterSet(ReadCommandFor(memory), set)) return 0;
+        // The read request carries the set's present words, so a line that sends it straight
+        // back (no sensor behind a loop-back or an echoing converter) would pass a write for
+        // verified. The sensor's own answers begin with 0x00AA, never with the request's start.
+        if (std::memcmp(szReadBuf, szWriteBuf, kFrameSize) == 0) {
+            CopyText(szStatus, "read error - not sync byte 0xAA!");
+            return 0;
+        }
         std::memcpy(got.w[set], pp, sizeof got.w[set]);
     }
     *out = got;

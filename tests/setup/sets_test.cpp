@@ -228,6 +228,29 @@ TEST_F(SetsWindowTest, SilentReadBackShowsTheTimeOutNeverSuccess) {
     EXPECT_EQ(CountCommands(CMD_WRITE_RAM), 2u);
 }
 
+// A line that sends every frame straight back (a loop-back plug, an echoing converter, no sensor
+// behind it) returns the read request itself, which carries the words just written. That is no
+// read-back: the sensor's answers begin with 0x00AA.
+TEST_F(SetsWindowTest, OwnRequestComingBackIsNoReadBack) {
+    kvorsim::Fault echo; // the sensor's words under the request's start word: the request's bytes
+    echo.kind = kvorsim::Fault::CorruptStart;
+    echo.command = CMD_READ_RAM;
+    echo.value = kRequestStart;
+    echo.count = -1;
+    sim->inject(echo);
+    target = RAM;
+    UserSetValue(pPara1, PARA1_P08, 78);
+    UserClick(pHandle, PANEL_BTNSend);
+    ASSERT_TRUE(WaitUntil([&] { return StatusText() == "read error - not sync byte 0xAA!"; }, 6.0)) << StatusText();
+    EXPECT_EQ(Marked(pPara1, PARA1_P08), 1);
+    EXPECT_EQ(Counter(), "1 change not sent");
+    // An answer of the sensor itself verifies as before.
+    sim->clearFaults();
+    UserClick(pHandle, PANEL_BTNSend);
+    ASSERT_TRUE(WaitUntil([&] { return StatusText() == "Parameter set written and verified"; })) << StatusText();
+    EXPECT_EQ(Counter(), "");
+}
+
 TEST_F(SetsWindowTest, MarksFollowEveryEditAndClearOnGet) {
     EXPECT_EQ(Counter(), "");
     unsigned short p08 = 0, left = 0;
