@@ -33,7 +33,10 @@ int WriteSensorSets(int memory) {
     const int first = SendParameterSet(command, 0);
     Delay(kSetPause);
     const int second = SendParameterSet(command, 1);
-    return first && second;
+    if (first && second) return 1;
+    // Nothing will answer a frame that did not go out: the line's failure, as a wait would end.
+    CopyText(szStatus, "Timeout-RS-232...");
+    return 0;
 }
 
 std::string VerifyText(const SetWords &written, const SetWords &readBack,

@@ -251,6 +251,20 @@ TEST_F(SetsWindowTest, OwnRequestComingBackIsNoReadBack) {
     EXPECT_EQ(Counter(), "");
 }
 
+// A write that cannot go out (the port closed under the program) ends the SEND with the
+// line's failure on the status line, not with "Transmit..." left standing.
+TEST_F(SetsWindowTest, SendThatCannotGoOutSaysSo) {
+    target = EEPROM;
+    UserSetValue(pPara1, PARA1_P08, 79);
+    CloseCom(com);
+    sim->clearRequests();
+    UserClick(pHandle, PANEL_BTNSend);
+    ASSERT_TRUE(WaitUntil([&] { return StatusText() == "Timeout-RS-232..."; }, 3.0)) << StatusText();
+    EXPECT_EQ(Marked(pPara1, PARA1_P08), 1);
+    EXPECT_EQ(Counter(), "1 change not sent");
+    EXPECT_EQ(sim->requestCount(), 0u);
+}
+
 TEST_F(SetsWindowTest, MarksFollowEveryEditAndClearOnGet) {
     EXPECT_EQ(Counter(), "");
     unsigned short p08 = 0, left = 0;
