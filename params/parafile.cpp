@@ -50,13 +50,19 @@ int WriteParaFile(const std::string &path) {
     return result < 0 ? result : 0;
 }
 
-int ReadParaFile(const std::string &path) {
-    // Anything but exactly thirty unsigned 32-bit decimal numbers is a read error, and the
-    // record stays as it was.
-    uint32_t values[kFileValues] = {0};
+int ReadParaFileValues(const std::string &path, uint32_t values[30]) {
+    // Anything but exactly thirty unsigned 32-bit decimal numbers is a read error, and 'values'
+    // stays as it was.
     const int result = FileToArray(path.c_str(), values, VAL_UNSIGNED_INTEGER, kFileValues, 1,
                                    VAL_GROUPS_TOGETHER, VAL_GROUPS_AS_COLUMNS, VAL_ASCII);
     if (result != 0) return result < 0 ? result : -1;
+    return 0;
+}
+
+int ReadParaFile(const std::string &path) {
+    uint32_t values[kFileValues] = {0};
+    const int result = ReadParaFileValues(path, values);
+    if (result < 0) return result; // the record stays as it was
     TakeParaFileValues(values);
     return 0;
 }

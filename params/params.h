@@ -24,6 +24,9 @@ int WriteParaFile(const std::string &path);
 // Both sets from 'path' into the record: 0, or negative when the file is not exactly 30
 // unsigned numbers (the record is then unchanged).
 int ReadParaFile(const std::string &path);
+// The 30 values of 'path' as they stand in the file, before they are cut to 16 bits: 0, or
+// negative as ReadParaFile (then 'values' is unchanged).
+int ReadParaFileValues(const std::string &path, uint32_t values[30]);
 // The 30 values of the file format from the record, and back.
 void ParaFileValues(uint32_t values[30]);
 void TakeParaFileValues(const uint32_t values[30]);

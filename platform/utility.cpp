@@ -198,6 +198,14 @@ void StoreElement(void *array, int type, size_t i, double v) {
     }
 }
 
+// The name Qt opens for the bytes of a path, or false when those bytes are not text in the
+// system's encoding: Qt would replace the bad bytes and open a file of another name.
+bool SpelledFileName(const char *fileName, QString *name) {
+    const QByteArray bytes(fileName);
+    *name = QFile::decodeName(bytes);
+    return QFile::encodeName(*name) == bytes;
+}
+
 QString FilterName(const QString &patterns) {
     if (patterns == QLatin1String("*.cfg")) return QStringLiteral("Parameter files");
     return QStringLiteral("Files");
@@ -316,7 +324,9 @@ int ArrayToFile(const char *fileName, const void *array, int dataType, int numbe
         text.append('\n');
     }
     // The old file is replaced only once the new one is complete.
-    QSaveFile file(QString::fromLocal8Bit(fileName));
+    QString name;
+    if (!SpelledFileName(fileName, &name)) return UTIL_FileIOError;
+    QSaveFile file(name);
     if (!file.open(QIODevice::WriteOnly)) return UTIL_FileIOError;
     // The bytes sit in a buffer until they are flushed, and a failure to write them out then (a
     // full disk, a file-size limit) does not stop commit() from putting the cut-off file in the
@@ -337,7 +347,9 @@ int FileToArray(const char *fileName, void *array, int dataType, int numberOfEle
     if (!fileName || !*fileName || !array || numberOfElements < 1 || numberOfGroups != 1 ||
         fileType != VAL_ASCII || ElementSize(dataType) == 0)
         return UTIL_BadArgument;
-    QFile file(QString::fromLocal8Bit(fileName));
+    QString name;
+    if (!SpelledFileName(fileName, &name)) return UTIL_FileIOError;
+    QFile file(name);
     if (!file.open(QIODevice::ReadOnly)) return UTIL_FileIOError;
     const qint64 limit = 16 << 20;
     if (file.size() > limit) return UTIL_BadFileFormat;

@@ -106,16 +106,26 @@ bool Connect(int port) {
 }
 
 // The 30-value file into 'words' without touching the record: false (said on stderr) on error.
+// A value beyond 16 bits makes the file malformed here: the window takes its low half, but a
+// set written into the sensor from it, and verified, would not be the set the file holds.
 bool ReadFile(const std::string &path, SetWords *words) {
-    const ParameterRecord saved = parameter;
-    const int result = ReadParaFile(path);
-    *words = RecordWords(parameter);
-    parameter = saved;
-    if (result < 0) {
+    uint32_t values[30] = {0};
+    if (ReadParaFileValues(path, values) < 0) {
         std::fprintf(stderr, "%s: %s: not a parameter file (30 unsigned numbers) or not readable; nothing written\n",
                      kName, path.c_str());
         return false;
     }
+    for (int i = 0; i < 30; ++i) {
+        if (values[i] > 0xFFFFu) {
+            std::fprintf(stderr, "%s: %s: value %d (%u) is above 65535; nothing written\n", kName, path.c_str(), i + 1,
+                         static_cast<unsigned>(values[i]));
+            return false;
+        }
+    }
+    const ParameterRecord saved = parameter;
+    TakeParaFileValues(values);
+    *words = RecordWords(parameter);
+    parameter = saved;
     return true;
 }
 

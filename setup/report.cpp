@@ -3,13 +3,14 @@
 // pixel axis), so that the sheet looks the same from the window and from the command line.
 #include "report.h"
 
+#include <QBuffer>
 #include <QDateTime>
 #include <QFile>
-#include <QFileInfo>
 #include <QImage>
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
+#include <QSaveFile>
 #include <QTextDocument>
 #include <QUrl>
 
@@ -128,14 +129,18 @@ std::string SetupSheetText(const SetupSheet &sheet) {
 }
 
 int WriteSetupSheet(const std::string &path, const SetupSheet &sheet) {
-    const QString file = QString::fromStdString(path);
+    // Bytes of the name that are not text in the system's encoding would give a file of another
+    // name.
+    const QByteArray name = QByteArray::fromStdString(path);
+    const QString file = QFile::decodeName(name);
+    if (path.empty() || QFile::encodeName(file) != name) return -1;
+    // The sheet is laid out in memory first: the PDF writer says nothing of bytes it could not
+    // write.
+    QByteArray pdf;
     {
-        // QPdfWriter says nothing of a file it could not open: try it first.
-        QFile probe(file);
-        if (path.empty() || !probe.open(QIODevice::WriteOnly)) return -1;
-    }
-    {
-        QPdfWriter writer(file);
+        QBuffer buffer(&pdf);
+        buffer.open(QIODevice::WriteOnly);
+        QPdfWriter writer(&buffer);
         writer.setPageSize(QPageSize(QPageSize::A4));
         writer.setResolution(300);
         writer.setTitle(QStringLiteral("Set-up sheet"));
@@ -144,5 +149,14 @@ int WriteSetupSheet(const std::string &path, const SetupSheet &sheet) {
         BuildDocument(sheet, &doc);
         doc.print(&writer);
     }
-    return QFileInfo(file).size() > 0 ? 0 : -1;
+    // It replaces a sheet of the same name only once it is on the disk whole; a full disk leaves
+    // the old one as it was.
+    QSaveFile out(file);
+    if (pdf.isEmpty() || !out.open(QIODevice::WriteOnly)) return -1;
+    if (out.write(pdf) != pdf.size() || !out.flush() || out.error() != QFileDevice::NoError) {
+        out.cancelWriting();
+        out.commit(); // removes the temporary file
+        return -1;
+    }
+    return out.commit() ? 0 : -1;
 }

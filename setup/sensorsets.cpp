@@ -13,6 +13,13 @@ int ReadSensorSets(int memory, SetWords *out) {
     for (uint16_t set = 0; set < 2; ++set) {
         if (set == 1) Delay(kSetPause);
         if (!ExchangeParameterSet(ReadCommandFor(memory), set)) return 0;
+        // The read request carries the set's present words, so a line that sends it straight
+        // back (no sensor behind a loop-back or an echoing converter) would pass a write for
+        // verified. The sensor's own answers begin with 0x00AA, never with the request's start.
+        if (std::memcmp(szReadBuf, szWriteBuf, kFrameSize) == 0) {
+            CopyText(szStatus, "read error - not sync byte 0xAA!");
+            return 0;
+        }
         std::memcpy(got.w[set], pp, sizeof got.w[set]);
     }
     *out = got;
@@ -26,7 +33,10 @@ int WriteSensorSets(int memory) {
     const int first = SendParameterSet(command, 0);
     Delay(kSetPause);
     const int second = SendParameterSet(command, 1);
-    return first && second;
+    if (first && second) return 1;
+    // Nothing will answer a frame that did not go out: the line's failure, as a wait would end.
+    CopyText(szStatus, "Timeout-RS-232...");
+    return 0;
 }
 
 std::string VerifyText(const SetWords &written, const SetWords &readBack,

@@ -10,10 +10,11 @@
 constexpr double kSetPause = 0.1; // seconds between the two sets, and before the read-back
 
 // Reads set 0 and set 1 of 'memory' (RAM or EEPROM) into *out; the record is left as it was.
-// 1, or 0 when a set was not answered (szStatus holds the time-out text).
+// 1, or 0 when a set was not answered (szStatus holds the time-out text) or came back as the
+// request itself (szStatus: "read error - not sync byte 0xAA!").
 int ReadSensorSets(int memory, SetWords *out);
 // Writes both sets of the record into 'memory' ("Line Ok!" after each complete frame). 1 when
-// both frames went out whole.
+// both frames went out whole, else 0 with "Timeout-RS-232..." in szStatus.
 int WriteSensorSets(int memory);
 
 struct VerifyResult {

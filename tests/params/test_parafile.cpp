@@ -328,3 +328,30 @@ TEST_F(ParameterFile, LongPathIsKeptWhole) {
 }
 
 } // namespace
+
+namespace {
+
+// A file name that is not valid text in the system's encoding (a Latin-1 byte, as old systems
+// and other machines' shares leave them) cannot be opened under that name. Neither the save nor
+// the read may then go to a file of a similar name instead.
+TEST_F(ParameterFile, NameTheSystemCannotSpellIsAnErrorNotAnotherFile) {
+    const std::string odd = dir.path().toStdString() + "/para\xE9.cfg";
+    ShowDistinctSet();
+    file_name = odd;
+    SetCtrlVal(pHandle, PANEL_STATUS, "Transmit...");
+    SendParaToFile();
+    EXPECT_EQ(StatusText(), "Error writing parameter file!");
+    EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files).isEmpty()) << QDir(dir.path()).entryList().join(' ').toStdString();
+
+    // A file whose name differs only there is another file: not read in its place.
+    const std::string lookalike = dir.path().toStdString() + "/para\xEF\xBF\xBD.cfg";
+    WriteArray("para\xEF\xBF\xBD.cfg", std::vector<uint32_t>(30, 77u));
+    ASSERT_TRUE(QFile::exists(QString::fromStdString(lookalike)));
+    GetPanelValues();
+    const ParameterRecord before = parameter;
+    PresetFileSelectAnswer(VAL_EXISTING_FILE_SELECTED, odd);
+    EXPECT_EQ(ReadParaFromFile(), -1);
+    EXPECT_TRUE(SameRecord(parameter, before));
+}
+
+} // namespace

@@ -869,7 +869,7 @@ TEST_F(LineTest, PortGoneWhileIdleEveryCommandReportsItsTimeOut) {
         {"reset", PANEL_ButtonReset, "Timeout-RS-232..."},
         {"RUN", PANEL_BTNRun, "Timeout RS232-Line!"},
         {"VIDEO", PANEL_BTNVideo, "Timeout RS232-Line!"},
-        {"SEND", PANEL_BTNSend, "Transmit..."},
+        {"SEND", PANEL_BTNSend, "Timeout-RS-232..."},
     };
     JumpClock::Hopeless(true);
     for (const Step &s : steps) {

@@ -169,6 +169,27 @@ TEST_F(CliTest, MalformedOrMissingFileIsRefusedBeforeAnythingIsWritten) {
     EXPECT_EQ(Kvor({"compare", Path("bad.cfg")}).code, 3);
 }
 
+// The file holds 16-bit words. A value beyond them (a hand edit, a damaged file) is no value the
+// sensor could have held: writing its low half, and then finding that half read back, would
+// restore a set the file does not describe.
+TEST_F(CliTest, ValueBeyondSixteenBitsIsRefusedBeforeAnythingIsWritten) {
+    std::vector<unsigned> values = SensorValues(true);
+    values[SET0_SETPOINT] = 65536u + 500u;
+    WriteValues(Path("wide.cfg"), values);
+    for (const char *command : {"restore", "compare"}) {
+        sim->clearRequests();
+        const Outcome r = Kvor({command, Path("wide.cfg")});
+        EXPECT_EQ(r.code, 3) << command << ": " << r.out;
+        EXPECT_NE(r.err.find("value 7 (66036)"), std::string::npos) << r.err;
+        EXPECT_EQ(sim->requestCount(), 0u) << command;
+    }
+    EXPECT_NE(SensorValues(true)[SET0_SETPOINT], 500u);
+    // 65535 is a word.
+    values[SET0_SETPOINT] = 65535u;
+    WriteValues(Path("top.cfg"), values);
+    EXPECT_EQ(Kvor({"compare", Path("top.cfg")}).code, 1);
+}
+
 TEST_F(CliTest, SilentSensorExits2WithTheStatusText) {
     kvorsim::Fault silent;
     silent.kind = kvorsim::Fault::Drop;

@@ -9,7 +9,10 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 
+#include <csignal>
 #include <cstring>
+
+#include <sys/resource.h>
 
 #include "K-VOR-RNZazorU30.h"
 #include "com232.h"
@@ -225,6 +228,43 @@ TEST_F(SetsWindowTest, SilentReadBackShowsTheTimeOutNeverSuccess) {
     EXPECT_EQ(CountCommands(CMD_WRITE_RAM), 2u);
 }
 
+// A line that sends every frame straight back (a loop-back plug, an echoing converter, no sensor
+// behind it) returns the read request itself, which carries the words just written. That is no
+// read-back: the sensor's answers begin with 0x00AA.
+TEST_F(SetsWindowTest, OwnRequestComingBackIsNoReadBack) {
+    kvorsim::Fault echo; // the sensor's words under the request's start word: the request's bytes
+    echo.kind = kvorsim::Fault::CorruptStart;
+    echo.command = CMD_READ_RAM;
+    echo.value = kRequestStart;
+    echo.count = -1;
+    sim->inject(echo);
+    target = RAM;
+    UserSetValue(pPara1, PARA1_P08, 78);
+    UserClick(pHandle, PANEL_BTNSend);
+    ASSERT_TRUE(WaitUntil([&] { return StatusText() == "read error - not sync byte 0xAA!"; }, 6.0)) << StatusText();
+    EXPECT_EQ(Marked(pPara1, PARA1_P08), 1);
+    EXPECT_EQ(Counter(), "1 change not sent");
+    // An answer of the sensor itself verifies as before.
+    sim->clearFaults();
+    UserClick(pHandle, PANEL_BTNSend);
+    ASSERT_TRUE(WaitUntil([&] { return StatusText() == "Parameter set written and verified"; })) << StatusText();
+    EXPECT_EQ(Counter(), "");
+}
+
+// A write that cannot go out (the port closed under the program) ends the SEND with the
+// line's failure on the status line, not with "Transmit..." left standing.
+TEST_F(SetsWindowTest, SendThatCannotGoOutSaysSo) {
+    target = EEPROM;
+    UserSetValue(pPara1, PARA1_P08, 79);
+    CloseCom(com);
+    sim->clearRequests();
+    UserClick(pHandle, PANEL_BTNSend);
+    ASSERT_TRUE(WaitUntil([&] { return StatusText() == "Timeout-RS-232..."; }, 3.0)) << StatusText();
+    EXPECT_EQ(Marked(pPara1, PARA1_P08), 1);
+    EXPECT_EQ(Counter(), "1 change not sent");
+    EXPECT_EQ(sim->requestCount(), 0u);
+}
+
 TEST_F(SetsWindowTest, MarksFollowEveryEditAndClearOnGet) {
     EXPECT_EQ(Counter(), "");
     unsigned short p08 = 0, left = 0;
@@ -363,6 +403,50 @@ TEST(SetupSheetTest, TheSheetHoldsEverythingTheSetUpNeeds) {
                              "line one", "line two", "FW 1.2", "EEPROM of the sensor", "Evaluation mode\nWidth",
                              "Scale factor\n0.50000", "Offset\n30000", "Set 1 word 10", "Bar graph"})
         EXPECT_NE(text.find(want), std::string::npos) << want << "\n" << text;
+}
+
+// A sheet that cannot be written whole (a full disk: here a file-size limit, which holds whatever
+// rights the test runs with) or under its own name is a failure, and the sheet that was there
+// before stays as it was.
+TEST(SetupSheetTest, ASheetNotWrittenWholeIsAFailureAndKeepsTheOldOne) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string path = (dir.path() + "/sheet.pdf").toStdString();
+    {
+        QFile old(QString::fromStdString(path));
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("the old sheet\n");
+    }
+    SetupSheet sheet;
+    sheet.sets = Words(7);
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    struct sigaction ignore {}, previous {};
+    ignore.sa_handler = SIG_IGN;
+    ASSERT_EQ(::sigaction(SIGXFSZ, &ignore, &previous), 0);
+    rlimit small = saved;
+    small.rlim_cur = 2048;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const int result = WriteSetupSheet(path, sheet);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ::sigaction(SIGXFSZ, &previous, nullptr);
+    EXPECT_EQ(result, -1);
+    QFile kept(QString::fromStdString(path));
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), QByteArray("the old sheet\n"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{"sheet.pdf"});
+
+    // Within the limit the same sheet replaces it.
+    EXPECT_EQ(WriteSetupSheet(path, sheet), 0);
+    QFile replaced(QString::fromStdString(path));
+    ASSERT_TRUE(replaced.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(replaced.read(5) == "%PDF-");
+
+    // A name whose bytes are not text in the system's encoding: no sheet under another name.
+    EXPECT_EQ(WriteSetupSheet(dir.path().toStdString() + "/sheet\xE9.pdf", sheet), -1);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{"sheet.pdf"});
 }
 
 TEST_F(SetsWindowTest, ScaleAndOffsetAsReadAreNotTakenForEdits) {
