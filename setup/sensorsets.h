@@ -13,7 +13,7 @@ constexpr double kSetPause = 0.1; // seconds between the two sets, and before th
 // 1, or 0 when a set was not answered (szStatus holds the time-out text).
 int ReadSensorSets(int memory, SetWords *out);
 // Writes both sets of the record into 'memory' ("Line Ok!" after each complete frame). 1 when
-// both frames went out whole.
+// both frames went out whole; otherwise 0, with szStatus naming the set or sets that did not.
 int WriteSensorSets(int memory);
 
 struct VerifyResult {

@@ -121,8 +121,11 @@ void VerifiedSendToSensor(void) {
     const int memory = target == EEPROM ? EEPROM : RAM;
     GetPanelValues();
     const SetWords written = RecordWords(parameter);
-    // A frame that did not go out whole has said so on the status line; nothing to verify.
-    if (!WriteSensorSets(memory)) return;
+    // A frame that did not go out whole: szStatus says which; nothing to verify.
+    if (!WriteSensorSets(memory)) {
+        ShowStatusBuffer();
+        return;
+    }
     const VerifyResult result = VerifyWrittenSets(memory, written);
     // The record and the pages keep what was written; only the baseline follows the sensor.
     if (result.ok()) {
