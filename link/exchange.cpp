@@ -23,6 +23,10 @@ std::chrono::steady_clock::time_point g_sentAt;
 // answer's 36 bytes at 19200 baud, the sensor's processing, and some room.
 constexpr std::chrono::milliseconds kAnswerOnItsWay(60);
 
+// Requests written so far. A wait that finds a request written since it began knows that another
+// exchange ran inside its event passes.
+unsigned long g_requestsWritten = 0;
+
 // A loop stopped by the operator leaves its last request's answer on the way. A request sent at
 // once would meet that answer's tail in the queue, and its own answer would be read out of
 // step with the frames and lost. So the next request lets it come in first, for at most the
@@ -88,6 +92,7 @@ bool WriteFrame(int port, uint16_t command) {
         g_outstanding = true;
         g_sentAt = std::chrono::steady_clock::now();
     }
+    ++g_requestsWritten;
     nBytesW = ComWrt(port, szWriteBuf, kFrameSize);
     return nBytesW == kFrameSize;
 }
@@ -110,8 +115,23 @@ void ProcessEventsUntilTimeOut(void) {
 
 int WaitForAnswer(const AnswerWait &wait, int *queued) {
     tstart = Timer();
+    const unsigned long requestsBefore = g_requestsWritten;
     for (;;) {
         if (wait.processEvents) ProcessEventsUntilTimeOut();
+        if (g_requestsWritten != requestsBefore) {
+            // An operation started meanwhile (a click, a port change) ran an exchange of its own
+            // inside this wait: the flags and the read buffer hold its answers, and it emptied
+            // the queue or dropped this request's answer as a frame of another command. The
+            // request is left unanswered, with its time-out text; the lamp keeps the outcome of
+            // the exchange that did run.
+            rx_flag = 0;
+            graph_flag = 0;
+            if (queued) *queued = 0;
+            g_awaited = ANY_FRAME;
+            g_outstanding = false;
+            ReportTimeout(wait);
+            return 0;
+        }
         const bool late = TimedOut();
         // An answer that came in during the last pass still counts, even at the time-out.
         if (Ended(wait, queued)) {

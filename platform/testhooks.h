@@ -60,6 +60,10 @@ long ComReadCount(int port);
 // forgetting the numbers the list gave to devices outside the numbering rule.
 void SetSerialByIdDirectory(const std::string &directory);
 void ForgetAssignedComPorts(void);
+// Runs fn once, just before the nth write from now on the port (1: the next) hands its bytes to
+// the system; fn may take the line away under that write, as a cable pulled out would. A null fn
+// cancels what was asked for.
+void BeforeComWrite(int port, int nth, std::function<void()> fn);
 
 // --- acting as the operator ------------------------------------------------------------------
 // A mouse click on the control as the operator gives it (left click event, then the commit or

@@ -33,10 +33,16 @@ int WriteSensorSets(int memory) {
     const int first = SendParameterSet(command, 0);
     Delay(kSetPause);
     const int second = SendParameterSet(command, 1);
-    if (first && second) return 1;
-    // Nothing will answer a frame that did not go out: the line's failure, as a wait would end.
-    CopyText(szStatus, "Timeout-RS-232...");
-    return 0;
+    // A set that did not go out whole (the line gone, the port closed) is named: the "Line Ok!" of
+    // the other set must not stand for the write.
+    if (!first && !second) {
+        CopyText(szStatus, "Error writing parameter sets 0 and 1!");
+    } else if (!first) {
+        CopyText(szStatus, "Error writing parameter set 0!");
+    } else if (!second) {
+        CopyText(szStatus, "Error writing parameter set 1!");
+    }
+    return first && second;
 }
 
 std::string VerifyText(const SetWords &written, const SetWords &readBack,

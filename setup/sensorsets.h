@@ -14,7 +14,7 @@ constexpr double kSetPause = 0.1; // seconds between the two sets, and before th
 // request itself (szStatus: "read error - not sync byte 0xAA!").
 int ReadSensorSets(int memory, SetWords *out);
 // Writes both sets of the record into 'memory' ("Line Ok!" after each complete frame). 1 when
-// both frames went out whole, else 0 with "Timeout-RS-232..." in szStatus.
+// both frames went out whole; otherwise 0, with szStatus naming the set or sets that did not.
 int WriteSensorSets(int memory);
 
 struct VerifyResult {

@@ -121,7 +121,7 @@ void VerifiedSendToSensor(void) {
     const int memory = target == EEPROM ? EEPROM : RAM;
     GetPanelValues();
     const SetWords written = RecordWords(parameter);
-    // A frame that did not go out whole: nothing to verify, and the status line says so.
+    // A frame that did not go out whole: szStatus says which; nothing to verify.
     if (!WriteSensorSets(memory)) {
         ShowStatusBuffer();
         return;

@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,8 @@ struct PortWatch {
     long reads = 0;       // how often bytes were taken in from the system
     qint64 lastInNs = -1; // when bytes last came in, while no write has followed them
     TurnaroundLog log;
+    int writesToHook = 0;             // BeforeComWrite: writes to go until its function runs
+    std::function<void()> beforeWrite;
 };
 
 // Kept to the very end: a port may still be closed while the program's statics go.
@@ -58,6 +61,11 @@ void WatchTraffic(int port, kvor_com::Traffic traffic) {
         w.lastInNs = -1;
         break;
     case kvor_com::kTrafficWriting: {
+        if (w.beforeWrite && --w.writesToHook <= 0) {
+            const std::function<void()> fn = std::move(w.beforeWrite);
+            w.beforeWrite = nullptr;
+            fn();
+        }
         if (w.lastInNs < 0) return;
         const double gap = static_cast<double>(NowNs() - w.lastInNs) / 1e9;
         w.lastInNs = -1;
@@ -105,6 +113,13 @@ void SetSerialByIdDirectory(const std::string &directory) {
 
 void ForgetAssignedComPorts(void) {
     kvor_com::ForgetAssignedPorts();
+}
+
+void BeforeComWrite(int port, int nth, std::function<void()> fn) {
+    if (!ValidPort(port)) return;
+    PortWatch &w = Ports()[static_cast<size_t>(port)];
+    w.writesToHook = nth;
+    w.beforeWrite = std::move(fn);
 }
 
 long ComReadCount(int port) {

@@ -106,9 +106,16 @@ TEST_F(SensorSettingsTest, TeachDuringRunMovesCursorOneAndRunGoesOn) {
                       teachAt = sim->requestCount();
                   });
     // The teach waits for RUN's answer to the request outstanding, then goes out with its re-read
-    // (6, 2, 2) before RUN's next request.
-    schedule.when([&] { return teachAt > 0 && sim->requestCount() >= teachAt + 4; },
-                  [] { UserClick(pHandle, PANEL_BTNStop); });
+    // (6, 2, 2) before RUN's next request. STOP comes once that request is out: counted from the
+    // click, it could come one request early (the teach may go only after the next answer), and
+    // end RUN before its request.
+    schedule.when(
+        [this] {
+            const std::vector<int> c = Commands(*sim);
+            const auto teach = std::find(c.begin(), c.end(), 6);
+            return teach != c.end() && std::find(teach, c.end(), 8) != c.end();
+        },
+        [] { UserClick(pHandle, PANEL_BTNStop); });
     schedule.safetyStop(20.0);
 
     UserClick(pHandle, PANEL_BTNRun);

@@ -14,6 +14,7 @@
 #include "../measure/loop_helpers.h"
 #include "K-VOR-RNZazorU30.h"
 #include "com232.h"
+#include "exchange.h"
 #include "fixtures.h"
 #include "measure.h"
 #include "params.h"
@@ -87,6 +88,31 @@ TEST_F(TrustTest, TeachDuringRunKeepsBothSetsTheSensorsOwn) {
     EXPECT_EQ(SimSet(*sim, 0), afterTeach0);
     EXPECT_EQ(SimSet(*sim, 1), afterTeach1);
     EXPECT_NE(parameter.set0[3], 0xEEEE);
+}
+
+TEST_F(TrustTest, TeachClickedWhileGetWaitsLeavesBothSetsTheSensorsOwn) {
+    // The teach runs at once (no loop runs), inside the wait of GET's set 0, whose answer never
+    // comes. Its re-read of both sets must not pass for GET's set 0.
+    std::vector<uint16_t> set1(15);
+    for (size_t i = 0; i < set1.size(); ++i)
+        set1[i] = static_cast<uint16_t>(0x4320 + i);
+    sim->setRamSet(1, set1.data());
+    kvorsim::Fault drop;
+    drop.kind = kvorsim::Fault::Drop;
+    drop.command = CMD_READ_RAM;
+    sim->inject(drop);
+    target = RAM;
+    schedule.when([&] { return CountCommand(*sim, CMD_READ_RAM) >= 1 && AwaitedCommand() == CMD_READ_RAM; },
+                  [] { UserClick(pHandle, PANEL_ButtonTeach); });
+    schedule.safetyStop(20.0);
+
+    UserClick(pHandle, PANEL_BTNGet);
+
+    // GET's set 0 (dropped), the teach and its re-read, GET's set 1.
+    EXPECT_EQ(Commands(*sim), (std::vector<int>{2, 6, 2, 2, 2}));
+    EXPECT_EQ(std::vector<uint16_t>(parameter.set0, parameter.set0 + 15), SimSet(*sim, 0));
+    EXPECT_EQ(PacketOf(1), SimSet(*sim, 1));
+    EXPECT_EQ(SimSet(*sim, 0)[6], 1000) << "the sensor took the measured value as its setpoint";
 }
 
 TEST_F(TrustTest, TeachAndResetDuringVideoRunBetweenWholePasses) {

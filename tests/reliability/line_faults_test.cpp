@@ -869,7 +869,7 @@ TEST_F(LineTest, PortGoneWhileIdleEveryCommandReportsItsTimeOut) {
         {"reset", PANEL_ButtonReset, "Timeout-RS-232..."},
         {"RUN", PANEL_BTNRun, "Timeout RS232-Line!"},
         {"VIDEO", PANEL_BTNVideo, "Timeout RS232-Line!"},
-        {"SEND", PANEL_BTNSend, "Timeout-RS-232..."},
+        {"SEND", PANEL_BTNSend, "Error writing parameter sets 0 and 1!"},
     };
     JumpClock::Hopeless(true);
     for (const Step &s : steps) {
@@ -886,6 +886,43 @@ TEST_F(LineTest, PortGoneWhileIdleEveryCommandReportsItsTimeOut) {
     ChoosePortAgain();
     ExpectCleanStartUp();
     ExpectWorking();
+}
+
+TEST_F(LineTest, PortGoneDuringSendSaysWhatWasNotWritten) {
+    struct Case {
+        const char *what;
+        int goneBeforeWrite; // the line goes just before this write (1: set 0, 2: set 1)
+        size_t setsReceived;
+        const char *status;
+    };
+    const Case cases[] = {
+        {"gone before set 0", 1, 0, "Error writing parameter sets 0 and 1!"},
+        {"gone between the sets", 2, 1, "Error writing parameter set 1!"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        sim->clearRequests();
+        uint16_t ram1[15];
+        sim->ramSet(1, ram1);
+        SetCtrlVal(pPara2, PARA2_P00, 444u);
+        target = RAM;
+        BeforeComWrite(com, c.goneBeforeWrite, [this] { sim->disconnectAfter(0); });
+
+        ASSERT_EQ(UserClick(pHandle, PANEL_BTNSend), 0);
+
+        // Neither "Line Ok!" of the set that went out nor "Transmit..." stands for a SEND that
+        // left the sensor without a set; nothing is read back from a line that is gone.
+        EXPECT_EQ(StatusText(), c.status);
+        EXPECT_EQ(sim->requestCount(), c.setsReceived);
+        for (const kvorsim::Request &r : sim->requests()) EXPECT_EQ(r.command, CMD_WRITE_RAM);
+        uint16_t after1[15];
+        sim->ramSet(1, after1);
+        EXPECT_EQ(std::vector<uint16_t>(after1, after1 + 15), std::vector<uint16_t>(ram1, ram1 + 15));
+
+        ReplugSensor();
+        ChoosePortAgain();
+        ExpectCleanStartUp();
+    }
 }
 
 // --- a port that cannot be opened -------------------------------------------------------------

@@ -251,15 +251,16 @@ TEST_F(SetsWindowTest, OwnRequestComingBackIsNoReadBack) {
     EXPECT_EQ(Counter(), "");
 }
 
-// A write that cannot go out (the port closed under the program) ends the SEND with the
-// line's failure on the status line, not with "Transmit..." left standing.
+// A write that cannot go out (the port closed under the program) ends the SEND with the sets
+// not written named on the status line, not with "Transmit..." left standing; the marks stay.
 TEST_F(SetsWindowTest, SendThatCannotGoOutSaysSo) {
     target = EEPROM;
     UserSetValue(pPara1, PARA1_P08, 79);
     CloseCom(com);
     sim->clearRequests();
     UserClick(pHandle, PANEL_BTNSend);
-    ASSERT_TRUE(WaitUntil([&] { return StatusText() == "Timeout-RS-232..."; }, 3.0)) << StatusText();
+    ASSERT_TRUE(WaitUntil([&] { return StatusText() == "Error writing parameter sets 0 and 1!"; }, 3.0))
+        << StatusText();
     EXPECT_EQ(Marked(pPara1, PARA1_P08), 1);
     EXPECT_EQ(Counter(), "1 change not sent");
     EXPECT_EQ(sim->requestCount(), 0u);

@@ -16,7 +16,7 @@ fi
 hooks=(
   UserClick UserCommit UserSetValue UserClosePanel AfterDelay
   SetTimerFunction PresetFileSelectAnswer
-  TakeComTurnarounds ComReadCount SetSerialByIdDirectory ForgetAssignedComPorts
+  TakeComTurnarounds ComReadCount SetSerialByIdDirectory ForgetAssignedComPorts BeforeComWrite
   PanelWidget CtrlWidget PanelVisible PanelCanvasWidget FitPanelToScreenArea
   GetGraphItems GetStripChartTrace GetTraceColor GraphRepaintCount GraphMenuEntries
   UserExportGraph GraphZoomed
