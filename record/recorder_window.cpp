@@ -242,20 +242,23 @@ bool RecorderWindow::StartRecording() {
 void RecorderWindow::StopRecording() {
     if (!recorder_.Recording()) return;
     const QString path = QString::fromStdString(recorder_.Path());
-    recorder_.Stop();
+    if (!recorder_.Stop()) return; // rows were lost: the failure is shown already
     ShowMessage(tr("Recording stopped: %1 rows in %2").arg(recorder_.RowsWritten()).arg(path), false);
     Refresh();
 }
 
 void RecorderWindow::NewFile() {
+    // A recording whose last rows could not be written ends there, with its failure shown; it
+    // does not go on in the new file as if nothing was lost.
     const bool wasRecording = recorder_.Recording();
-    if (wasRecording) recorder_.Stop();
+    const bool stoppedWhole = !wasRecording || recorder_.Stop();
     QString name = DefaultName();
     // Two new files within a second get different names.
     const QString folder = folder_->text().trimmed();
     for (int i = 2; QFileInfo::exists(QDir(folder).filePath(name)) || name == name_->text(); ++i)
         name = DefaultName().replace(".csv", QString("-%1.csv").arg(i));
     name_->setText(name);
+    if (!stoppedWhole) return;
     if (wasRecording) {
         StartRecording();
     } else {

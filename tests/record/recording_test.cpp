@@ -40,6 +40,7 @@
 #include "rs232.h"
 #include "testhooks.h"
 #include "userint.h"
+#include "utility.h"
 
 namespace {
 
@@ -425,4 +426,60 @@ TEST_F(RecorderWindowTest, ADiskThatFillsStopsTheRecordingAndRunGoesOn) {
     EXPECT_GE(r.rows.size(), 20u);
     for (size_t i = 0; i < r.rows.size(); ++i)
         ExpectRowIs(r.rows[i], collector.raw[i], i);
+}
+
+// The disk fills while rows still wait for the writer, and the operator stops the recording or
+// asks for a new file right then: the rows that could not be written are said to be lost, in
+// the window and on the status line, and no "Recording stopped: N rows" claims a clean end.
+TEST_F(RecorderWindowTest, AFullDiskAtTheStopIsSaidAndNotTakenForAnEnd) {
+    const std::string small = dir.filePath("small").toStdString();
+    ASSERT_EQ(::mkdir(small.c_str(), 0755), 0);
+    if (::mount("kvor-rec-stop", small.c_str(), "tmpfs", 0, "size=64k,mode=0755") != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs here (" << std::strerror(errno)
+                     << "); RecordFile.AWriteThatFailsWhileStoppingIsReported covers the stop";
+    struct Unmount {
+        std::string d;
+        ~Unmount() { ::umount2(d.c_str(), MNT_DETACH); }
+    } unmount{small};
+
+    RawAnswer a{};
+    a.leftEdge = 900;
+    a.rightEdge = 1100;
+    a.valuePx = 1000;
+    a.umValue = 74565;
+    a.setpointPx = 990;
+    a.tolerancePx = 50;
+    a.scale = 16384;
+    for (const char *button : {"stop", "newfile"}) {
+        SCOPED_TRACE(button);
+        const std::string path = small + "/" + button + ".csv";
+        window->SetFilePath(QString::fromStdString(path));
+        Click("start");
+        ASSERT_TRUE(TheRecorder().Recording()) << window->Message().toStdString();
+        const std::string filler = small + "/filler";
+        const int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        const std::vector<char> block(512, 'x');
+        while (::write(fd, block.data(), block.size()) > 0) {
+        }
+        while (::write(fd, block.data(), 1) > 0) {
+        }
+        ::close(fd);
+        // Rows handed over as RUN hands them, more than the file's last page holds, then the
+        // click before the writer's next turn.
+        for (int i = 0; i < 100; ++i) {
+            a.monotonic = Timer();
+            TheRecorder().OnRawAnswer(a);
+        }
+        SetCtrlVal(pHandle, PANEL_STATUS, "");
+        Click(button);
+        EXPECT_FALSE(TheRecorder().Recording()) << "a new file on a full disk is not taken for going on";
+        const std::string text = "Recording stopped: the disk is full (" + path + ").";
+        EXPECT_EQ(window->Message().toStdString(), text);
+        EXPECT_EQ(StatusText(), text);
+        const Recording r = Parse(path);
+        EXPECT_TRUE(r.endsWithLf) << "no half row";
+        EXPECT_EQ(r.rows.size(), TheRecorder().RowsWritten());
+        ::unlink(filler.c_str());
+    }
 }

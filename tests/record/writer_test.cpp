@@ -293,3 +293,54 @@ TEST_F(RecordFile, AFileThatCannotGrowStopsTheRecordingOnAWholeRow) {
     EXPECT_EQ(text.back(), '\n');
     EXPECT_EQ(WholeNumberedRows(Lines(text)), std::stol(report.substr(nl + 1)));
 }
+
+// Rows still queued when the recording stops are written by the stop itself. When that last
+// write fails, the stop says so: the failure goes to OnFailure once, as it does during a
+// recording, and Stop() answers false.
+TEST_F(RecordFile, AWriteThatFailsWhileStoppingIsReported) {
+    const std::string path = Path("stopped.csv");
+    int pipefd[2];
+    ASSERT_EQ(pipe(pipefd), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(pipefd[0]);
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit lim{4000, 4000};
+        setrlimit(RLIMIT_FSIZE, &lim);
+        Recorder rec;
+        std::string error, text;
+        int called = 0;
+        rec.OnFailure([&](const std::string &t) { ++called, text = t; });
+        if (!rec.Start(path, Facts(), 100.0, 1796634902000LL, &error)) _exit(3);
+        // Far more than the limit holds, handed over at once: the writer meets the limit at
+        // the stop, not before.
+        for (uint32_t i = 0; i < 200; ++i)
+            rec.OnRawAnswer(Numbered(i, i * 0.001));
+        const bool stopped = rec.Stop();
+        if (rec.Recording()) _exit(4);
+        const std::string report = std::to_string(called) + "\n" + (stopped ? "true" : "false") + "\n" +
+                                   text + "\n" + std::to_string(rec.RowsWritten());
+        (void)!write(pipefd[1], report.data(), report.size());
+        _exit(0);
+    }
+    close(pipefd[1]);
+    std::string report;
+    char buf[512];
+    for (ssize_t n; (n = read(pipefd[0], buf, sizeof buf)) > 0;)
+        report.append(buf, static_cast<size_t>(n));
+    close(pipefd[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    ASSERT_EQ(WEXITSTATUS(status), 0) << "3: could not start, 4: still recording after the stop";
+    const std::vector<std::string> lines = Lines(report);
+    ASSERT_EQ(lines.size(), 4u) << report;
+    EXPECT_EQ(lines[0], "1") << "the failure is reported once";
+    EXPECT_EQ(lines[1], "false") << "a stop that lost rows is no success";
+    EXPECT_EQ(lines[2], "Recording stopped: the file has reached its size limit (" + path + ").");
+    const std::string text = ReadFile(path);
+    EXPECT_EQ(text.back(), '\n');
+    EXPECT_EQ(WholeNumberedRows(Lines(text)), std::stol(lines[3]));
+    EXPECT_LT(std::stol(lines[3]), 200);
+}
