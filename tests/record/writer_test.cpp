@@ -5,15 +5,18 @@
 #include <QTemporaryDir>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include <dlfcn.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -24,6 +27,22 @@
 #include "csv.h"
 #include "fixtures.h"
 #include "recorder.h"
+
+// fdatasync() as the system gives it, unless a test asks for the error a failing device or a
+// full network disk gives only when the data is handed to the disk.
+namespace {
+std::atomic<int> g_syncError{0};
+} // namespace
+
+extern "C" int fdatasync(int fd) {
+    if (const int err = g_syncError.load()) {
+        errno = err;
+        return -1;
+    }
+    using Sync = int (*)(int);
+    static const Sync real = reinterpret_cast<Sync>(dlsym(RTLD_NEXT, "fdatasync"));
+    return real ? real(fd) : 0;
+}
 
 namespace {
 
@@ -343,4 +362,33 @@ TEST_F(RecordFile, AWriteThatFailsWhileStoppingIsReported) {
     EXPECT_EQ(text.back(), '\n');
     EXPECT_EQ(WholeNumberedRows(Lines(text)), std::stol(lines[3]));
     EXPECT_LT(std::stol(lines[3]), 200);
+}
+
+// The disk takes the rows only when the file is closed (a failing device, a network disk that is
+// full): the stop reports that as it reports a failed write, and the rows stay whole in the file.
+TEST_F(RecordFile, AFailedHandOverToTheDiskAtTheStopIsReported) {
+    struct Case {
+        int err;
+        const char *reason;
+    };
+    const Case cases[] = {{0, nullptr}, {ENOSPC, "the disk is full"}, {EIO, std::strerror(EIO)}};
+    int k = 0;
+    for (const Case &c : cases) {
+        const std::string path = Path(("synced" + std::to_string(k++) + ".csv").c_str());
+        Recorder rec;
+        std::vector<std::string> texts;
+        rec.OnFailure([&texts](const std::string &t) { texts.push_back(t); });
+        std::string error;
+        ASSERT_TRUE(rec.Start(path, Facts(), 100.0, 1796634902000LL, &error)) << error;
+        for (uint32_t i = 0; i < 5; ++i)
+            rec.OnRawAnswer(Numbered(i, i * 0.001));
+        g_syncError = c.err;
+        const bool stopped = rec.Stop();
+        g_syncError = 0;
+        std::vector<std::string> expected;
+        if (c.reason) expected.push_back("Recording stopped: " + std::string(c.reason) + " (" + path + ").");
+        EXPECT_EQ(stopped, c.reason == nullptr) << c.err;
+        EXPECT_EQ(texts, expected);
+        EXPECT_EQ(WholeNumberedRows(Lines(ReadFile(path))), 5);
+    }
 }
