@@ -245,6 +245,41 @@ TEST_F(RecordOption, AFileOfOtherColumnsIsRefusedBeforeTheProgramStarts) {
     EXPECT_NE(::testing::internal::GetCapturedStderr().find("--record needs a file name"), std::string::npos);
 }
 
+// Unattended logging: the program closes while the disk is full and rows still wait for it.
+// Nobody sees the window any more, so the loss is said on standard error.
+TEST_F(RecordOption, RowsLostAtTheProgramsEndAreSaidOnStandardError) {
+    const std::string small = dir.filePath("small").toStdString();
+    ASSERT_EQ(::mkdir(small.c_str(), 0755), 0);
+    if (::mount("kvor-rec-exit", small.c_str(), "tmpfs", 0, "size=64k,mode=0755") != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs here (" << std::strerror(errno) << ")";
+    struct Unmount {
+        std::string d;
+        ~Unmount() { ::umount2(d.c_str(), MNT_DETACH); }
+    } unmount{small};
+    path = small + "/line.csv";
+    ::testing::internal::CaptureStderr();
+    const int rc = Program([small] {
+        ASSERT_TRUE(TheRecorder().Recording());
+        const int fd = ::open((small + "/filler").c_str(), O_WRONLY | O_CREAT, 0644);
+        const std::vector<char> block(512, 'x');
+        while (fd >= 0 && ::write(fd, block.data(), block.size()) > 0) {
+        }
+        while (fd >= 0 && ::write(fd, block.data(), 1) > 0) {
+        }
+        if (fd >= 0) ::close(fd);
+        RawAnswer a{};
+        a.umValue = 74565;
+        for (int i = 0; i < 100; ++i) { // more than the file's last page holds
+            a.monotonic = Timer();
+            TheRecorder().OnRawAnswer(a);
+        }
+    });
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(err, "kvor-zodid: Recording stopped: the disk is full (" + path + ").\n");
+    EXPECT_TRUE(Parse(path).endsWithLf) << "no half row";
+}
+
 // The recorder window during RUN against the simulated sensor's physical model.
 class RecorderWindowTest : public SensorTest {
   protected:
