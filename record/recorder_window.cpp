@@ -117,6 +117,7 @@ RecorderWindow::RecorderWindow(Recorder &recorder, QWidget *parent) : QWidget(pa
 
     message_ = new QLabel(this);
     message_->setObjectName("message");
+    message_->setTextFormat(Qt::PlainText); // it names files: a '<' in a name is no markup
     message_->setWordWrap(true);
 
     // Right: the trend of the whole recording and the histogram.
@@ -301,7 +302,8 @@ void RecorderWindow::UpdateButtons() {
     folder_->setReadOnly(on);
     name_->setReadOnly(on);
     state_->setText(
-        on ? tr("<b>Recording</b> every RUN answer into %1").arg(QString::fromStdString(recorder_.Path()))
+        on ? tr("<b>Recording</b> every RUN answer into %1")
+                 .arg(QString::fromStdString(recorder_.Path()).toHtmlEscaped())
            : tr("Not recording"));
 }
 

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTextDocument>
 #include <QTest>
 
 #include <cerrno>
@@ -403,6 +404,45 @@ TEST_F(RecorderWindowTest, AFileThatCannotBeOpenedIsSaidInTheWindowAndOnTheStatu
                              ": it holds other columns than a recording. Choose another file.";
     EXPECT_EQ(window->Message().toStdString(), text);
     EXPECT_EQ(StatusText(), text);
+}
+
+// The state line and the message show the file's name as it is, whatever characters it holds.
+TEST_F(RecorderWindowTest, TheFileNameIsShownAsItIs) {
+    // What a label shows of its text, as the label reads it.
+    auto shown = [this](const char *label) {
+        auto *l = window->findChild<QLabel *>(label);
+        if (!l) return std::string("(no label)");
+        const bool rich = l->textFormat() == Qt::RichText ||
+                          (l->textFormat() == Qt::AutoText && Qt::mightBeRichText(l->text()));
+        QTextDocument doc;
+        if (rich) {
+            doc.setHtml(l->text());
+        } else {
+            doc.setPlainText(l->text());
+        }
+        return doc.toPlainText().toStdString();
+    };
+    for (const char *name : {"plain.csv", "a<b>c.csv", "R&amp;D.csv", "<i>x.csv"}) {
+        SCOPED_TRACE(name);
+        const std::string path = dir.filePath(name).toStdString();
+        window->SetFilePath(QString::fromStdString(path));
+        Click("start");
+        ASSERT_TRUE(TheRecorder().Recording()) << window->Message().toStdString();
+        EXPECT_EQ(shown("state"), "Recording every RUN answer into " + path);
+        EXPECT_EQ(shown("message"), "Recording into " + path);
+        Click("stop");
+        EXPECT_EQ(shown("message"), "Recording stopped: 0 rows in " + path);
+    }
+    // A refused file: the failure names it as it is too.
+    const std::string other = dir.filePath("<b>other.csv").toStdString();
+    {
+        std::ofstream out(other);
+        out << "a,b\n";
+    }
+    window->SetFilePath(QString::fromStdString(other));
+    Click("start");
+    EXPECT_EQ(shown("message"),
+              "Cannot record into " + other + ": it holds other columns than a recording. Choose another file.");
 }
 
 // A disk that fills during RUN: the recording stops with a clear text, RUN goes on, and the
