@@ -3,6 +3,7 @@
 #include "csv.h"
 
 Recorder::~Recorder() {
+    onFailure_ = nullptr; // whoever listened may be gone by now
     Stop();
 }
 
