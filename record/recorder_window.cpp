@@ -301,10 +301,9 @@ void RecorderWindow::UpdateButtons() {
     choose_->setEnabled(!on);
     folder_->setReadOnly(on);
     name_->setReadOnly(on);
-    state_->setText(
-        on ? tr("<b>Recording</b> every RUN answer into %1")
-                 .arg(QString::fromStdString(recorder_.Path()).toHtmlEscaped())
-           : tr("Not recording"));
+    state_->setText(on ? tr("<b>Recording</b> every RUN answer into %1")
+                             .arg(QString::fromStdString(recorder_.Path()).toHtmlEscaped())
+                       : tr("Not recording"));
 }
 
 void RecorderWindow::UpdateNumbers() {

@@ -10,8 +10,8 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <QTextDocument>
 #include <QTest>
+#include <QTextDocument>
 
 #include <cerrno>
 #include <cmath>
@@ -441,8 +441,8 @@ TEST_F(RecorderWindowTest, TheFileNameIsShownAsItIs) {
     }
     window->SetFilePath(QString::fromStdString(other));
     Click("start");
-    EXPECT_EQ(shown("message"),
-              "Cannot record into " + other + ": it holds other columns than a recording. Choose another file.");
+    EXPECT_EQ(shown("message"), "Cannot record into " + other +
+                                    ": it holds other columns than a recording. Choose another file.");
 }
 
 // A disk that fills during RUN: the recording stops with a clear text, RUN goes on, and the
