@@ -117,11 +117,13 @@ int RunMain(std::vector<std::string> args) {
     return KvorMain(static_cast<int>(args.size()), argv.data());
 }
 
-// Runs fn once the program shows its main window (the start-up exchange is over).
-void WhenStarted(std::function<void()> fn) {
-    AfterDelay(0.02, [fn] {
+// Runs fn once the program shows its main window (the start-up exchange is over). A test whose
+// program may never start sets *givenUp when it ends, so that no later test's window runs fn.
+void WhenStarted(std::function<void()> fn, std::shared_ptr<bool> givenUp = nullptr) {
+    AfterDelay(0.02, [fn, givenUp] {
+        if (givenUp && *givenUp) return;
         if (pHandle <= 0 || !PanelVisible(pHandle)) {
-            WhenStarted(fn);
+            WhenStarted(fn, givenUp);
             return;
         }
         fn();
@@ -228,12 +230,16 @@ TEST_F(RecordOption, AFileOfOtherColumnsIsRefusedBeforeTheProgramStarts) {
         out << "time,value\n1,2\n";
     }
     bool started = false;
-    WhenStarted([&started] {
-        started = true;
-        UserClosePanel(pHandle);
-    });
+    auto givenUp = std::make_shared<bool>(false);
+    WhenStarted(
+        [&started] {
+            started = true;
+            UserClosePanel(pHandle);
+        },
+        givenUp);
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(RunMain({"kvor-zodid", "--port", "1=" + device, "--record", path}), -1);
+    *givenUp = true; // the program never showed its window: nothing may wait for it any more
     const std::string err = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(err, "kvor-zodid: --record: Cannot record into " + path +
                        ": it holds other columns than a recording. Choose another file.\n");
