@@ -526,7 +526,8 @@ int RunWithWindow(int argc, char **argv, const CommandLine &cl) {
     // reach the disk before the window goes.
     ConnectionShutdown();
     CloseCom(com);
-    ShutDownRecorder();
+    std::string lost;
+    if (!ShutDownRecorder(&lost)) std::fprintf(stderr, "%s: %s\n", kProgramName, lost.c_str());
     DiscardPanels();
     return 0;
 }

@@ -174,7 +174,12 @@ void CsvWriter::Close() {
     wake_.notify_all();
     if (thread_.joinable()) thread_.join();
     std::string().swap(queued_); // a queue that grew while the disk lagged gives its memory back
-    if (!Failed()) ::fdatasync(fd_);
+    // A failing device or a full network disk may refuse the rows only now, when they go to it.
+    // A file system that cannot be synchronised (EINVAL, ENOSYS) has lost nothing.
+    if (!Failed() && ::fdatasync(fd_) != 0) {
+        const int err = errno;
+        if (err != EINVAL && err != ENOSYS) Fail("Recording stopped: " + Reason(err) + " (" + path_ + ").");
+    }
     ::close(fd_);
     fd_ = -1;
 }

@@ -28,7 +28,8 @@ class CsvWriter {
 
     // Hands one whole row (with its '\n') to the writer thread. Cheap: no system call.
     void Push(const char *row, size_t length);
-    // Writes what is still queued, hands it to the disk and closes the file.
+    // Writes what is still queued, hands it to the disk and closes the file. When either fails,
+    // Failed() says so afterwards, with its text.
     void Close();
 
     bool IsOpen() const { return fd_ >= 0; }

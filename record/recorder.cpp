@@ -3,6 +3,7 @@
 #include "csv.h"
 
 Recorder::~Recorder() {
+    onFailure_ = nullptr; // whoever listened may be gone by now
     Stop();
 }
 
@@ -23,17 +24,26 @@ bool Recorder::Start(const std::string &path, const RecordFacts &facts, double n
     return true;
 }
 
-void Recorder::Stop() {
-    if (!recording_) return;
+void Recorder::End(std::string *failure) {
     RemoveMeasurementListener(this);
     recording_ = false;
-    writer_.Close();
+    writer_.Close(); // the last rows are written here, and may fail here
+    failure->clear();
+    if (writer_.Failed()) *failure = writer_.Error();
+}
+
+bool Recorder::Stop() {
+    if (!recording_) return true;
+    std::string text;
+    End(&text);
+    if (text.empty()) return true;
+    Fail(text);
+    return false;
 }
 
 bool Recorder::Poll(std::string *error) {
     if (!recording_ || !writer_.Failed()) return false;
-    *error = writer_.Error();
-    Stop();
+    End(error);
     return true;
 }
 

@@ -25,8 +25,9 @@ class Recorder : public MeasurementListener {
     // clock (Timer()) and 'wallMs' the wall clock at the start. False with a text when refused.
     bool Start(const std::string &path, const RecordFacts &facts, double now, int64_t wallMs,
                std::string *error);
-    // Ends the recording: what is queued is written and flushed, the file is closed.
-    void Stop();
+    // Ends the recording: what is queued is written and flushed, the file is closed. False when
+    // a write failed and rows were lost; the text then goes to OnFailure, as during recording.
+    bool Stop();
     bool Recording() const { return recording_; }
     const std::string &Path() const { return writer_.Path(); }
 
@@ -48,6 +49,8 @@ class Recorder : public MeasurementListener {
 
   private:
     void Fail(const std::string &text);
+    // Ends the recording; the writer's failure text in 'failure', empty when none.
+    void End(std::string *failure);
 
     CsvWriter writer_;
     bool recording_ = false;

@@ -68,9 +68,13 @@ bool StartRecordingInto(const std::string &path, std::string *error) {
     return TheRecorder().Start(path, CollectRecordFacts(), Timer(), WallNowMs(), error);
 }
 
-void ShutDownRecorder(void) {
-    TheRecorder().Stop();
+bool ShutDownRecorder(std::string *failure) {
+    std::string text;
+    TheRecorder().OnFailure([&text](const std::string &t) { text = t; });
+    const bool whole = TheRecorder().Stop();
     TheRecorder().OnFailure(nullptr);
     delete g_window.data();
     g_window = nullptr;
+    if (failure) *failure = text;
+    return whole;
 }

@@ -13,8 +13,10 @@ bool SetUpRecorder(int popupPanel);
 bool CheckRecordFile(const std::string &path, std::string *error);
 // Starts recording into 'path' now; every RUN from then on adds its rows.
 bool StartRecordingInto(const std::string &path, std::string *error);
-// Stops any recording (its rows flushed) and removes the window's contents.
-void ShutDownRecorder(void);
+// Stops any recording (its rows flushed) and removes the window's contents. False, with the
+// text in 'failure', when the last rows could not be written: the window is going, so the caller
+// says it elsewhere.
+bool ShutDownRecorder(std::string *failure = nullptr);
 
 Recorder &TheRecorder(void);
 RecorderWindow *TheRecorderWindow(void); // nullptr before SetUpRecorder

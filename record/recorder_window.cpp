@@ -117,6 +117,7 @@ RecorderWindow::RecorderWindow(Recorder &recorder, QWidget *parent) : QWidget(pa
 
     message_ = new QLabel(this);
     message_->setObjectName("message");
+    message_->setTextFormat(Qt::PlainText); // it names files: a '<' in a name is no markup
     message_->setWordWrap(true);
 
     // Right: the trend of the whole recording and the histogram.
@@ -242,20 +243,23 @@ bool RecorderWindow::StartRecording() {
 void RecorderWindow::StopRecording() {
     if (!recorder_.Recording()) return;
     const QString path = QString::fromStdString(recorder_.Path());
-    recorder_.Stop();
+    if (!recorder_.Stop()) return; // rows were lost: the failure is shown already
     ShowMessage(tr("Recording stopped: %1 rows in %2").arg(recorder_.RowsWritten()).arg(path), false);
     Refresh();
 }
 
 void RecorderWindow::NewFile() {
+    // A recording whose last rows could not be written ends there, with its failure shown; it
+    // does not go on in the new file as if nothing was lost.
     const bool wasRecording = recorder_.Recording();
-    if (wasRecording) recorder_.Stop();
+    const bool stoppedWhole = !wasRecording || recorder_.Stop();
     QString name = DefaultName();
     // Two new files within a second get different names.
     const QString folder = folder_->text().trimmed();
     for (int i = 2; QFileInfo::exists(QDir(folder).filePath(name)) || name == name_->text(); ++i)
         name = DefaultName().replace(".csv", QString("-%1.csv").arg(i));
     name_->setText(name);
+    if (!stoppedWhole) return;
     if (wasRecording) {
         StartRecording();
     } else {
@@ -297,9 +301,9 @@ void RecorderWindow::UpdateButtons() {
     choose_->setEnabled(!on);
     folder_->setReadOnly(on);
     name_->setReadOnly(on);
-    state_->setText(
-        on ? tr("<b>Recording</b> every RUN answer into %1").arg(QString::fromStdString(recorder_.Path()))
-           : tr("Not recording"));
+    state_->setText(on ? tr("<b>Recording</b> every RUN answer into %1")
+                             .arg(QString::fromStdString(recorder_.Path()).toHtmlEscaped())
+                       : tr("Not recording"));
 }
 
 void RecorderWindow::UpdateNumbers() {

@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocument>
 
 #include <cerrno>
 #include <cmath>
@@ -40,6 +41,7 @@
 #include "rs232.h"
 #include "testhooks.h"
 #include "userint.h"
+#include "utility.h"
 
 namespace {
 
@@ -115,11 +117,13 @@ int RunMain(std::vector<std::string> args) {
     return KvorMain(static_cast<int>(args.size()), argv.data());
 }
 
-// Runs fn once the program shows its main window (the start-up exchange is over).
-void WhenStarted(std::function<void()> fn) {
-    AfterDelay(0.02, [fn] {
+// Runs fn once the program shows its main window (the start-up exchange is over). A test whose
+// program may never start sets *givenUp when it ends, so that no later test's window runs fn.
+void WhenStarted(std::function<void()> fn, std::shared_ptr<bool> givenUp = nullptr) {
+    AfterDelay(0.02, [fn, givenUp] {
+        if (givenUp && *givenUp) return;
         if (pHandle <= 0 || !PanelVisible(pHandle)) {
-            WhenStarted(fn);
+            WhenStarted(fn, givenUp);
             return;
         }
         fn();
@@ -226,12 +230,16 @@ TEST_F(RecordOption, AFileOfOtherColumnsIsRefusedBeforeTheProgramStarts) {
         out << "time,value\n1,2\n";
     }
     bool started = false;
-    WhenStarted([&started] {
-        started = true;
-        UserClosePanel(pHandle);
-    });
+    auto givenUp = std::make_shared<bool>(false);
+    WhenStarted(
+        [&started] {
+            started = true;
+            UserClosePanel(pHandle);
+        },
+        givenUp);
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(RunMain({"kvor-zodid", "--port", "1=" + device, "--record", path}), -1);
+    *givenUp = true; // the program never showed its window: nothing may wait for it any more
     const std::string err = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(err, "kvor-zodid: --record: Cannot record into " + path +
                        ": it holds other columns than a recording. Choose another file.\n");
@@ -242,6 +250,41 @@ TEST_F(RecordOption, AFileOfOtherColumnsIsRefusedBeforeTheProgramStarts) {
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(RunMain({"kvor-zodid", "--record"}), -1);
     EXPECT_NE(::testing::internal::GetCapturedStderr().find("--record needs a file name"), std::string::npos);
+}
+
+// Unattended logging: the program closes while the disk is full and rows still wait for it.
+// Nobody sees the window any more, so the loss is said on standard error.
+TEST_F(RecordOption, RowsLostAtTheProgramsEndAreSaidOnStandardError) {
+    const std::string small = dir.filePath("small").toStdString();
+    ASSERT_EQ(::mkdir(small.c_str(), 0755), 0);
+    if (::mount("kvor-rec-exit", small.c_str(), "tmpfs", 0, "size=64k,mode=0755") != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs here (" << std::strerror(errno) << ")";
+    struct Unmount {
+        std::string d;
+        ~Unmount() { ::umount2(d.c_str(), MNT_DETACH); }
+    } unmount{small};
+    path = small + "/line.csv";
+    ::testing::internal::CaptureStderr();
+    const int rc = Program([small] {
+        ASSERT_TRUE(TheRecorder().Recording());
+        const int fd = ::open((small + "/filler").c_str(), O_WRONLY | O_CREAT, 0644);
+        const std::vector<char> block(512, 'x');
+        while (fd >= 0 && ::write(fd, block.data(), block.size()) > 0) {
+        }
+        while (fd >= 0 && ::write(fd, block.data(), 1) > 0) {
+        }
+        if (fd >= 0) ::close(fd);
+        RawAnswer a{};
+        a.umValue = 74565;
+        for (int i = 0; i < 100; ++i) { // more than the file's last page holds
+            a.monotonic = Timer();
+            TheRecorder().OnRawAnswer(a);
+        }
+    });
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(err, "kvor-zodid: Recording stopped: the disk is full (" + path + ").\n");
+    EXPECT_TRUE(Parse(path).endsWithLf) << "no half row";
 }
 
 // The recorder window during RUN against the simulated sensor's physical model.
@@ -369,6 +412,45 @@ TEST_F(RecorderWindowTest, AFileThatCannotBeOpenedIsSaidInTheWindowAndOnTheStatu
     EXPECT_EQ(StatusText(), text);
 }
 
+// The state line and the message show the file's name as it is, whatever characters it holds.
+TEST_F(RecorderWindowTest, TheFileNameIsShownAsItIs) {
+    // What a label shows of its text, as the label reads it.
+    auto shown = [this](const char *label) {
+        auto *l = window->findChild<QLabel *>(label);
+        if (!l) return std::string("(no label)");
+        const bool rich = l->textFormat() == Qt::RichText ||
+                          (l->textFormat() == Qt::AutoText && Qt::mightBeRichText(l->text()));
+        QTextDocument doc;
+        if (rich) {
+            doc.setHtml(l->text());
+        } else {
+            doc.setPlainText(l->text());
+        }
+        return doc.toPlainText().toStdString();
+    };
+    for (const char *name : {"plain.csv", "a<b>c.csv", "R&amp;D.csv", "<i>x.csv"}) {
+        SCOPED_TRACE(name);
+        const std::string path = dir.filePath(name).toStdString();
+        window->SetFilePath(QString::fromStdString(path));
+        Click("start");
+        ASSERT_TRUE(TheRecorder().Recording()) << window->Message().toStdString();
+        EXPECT_EQ(shown("state"), "Recording every RUN answer into " + path);
+        EXPECT_EQ(shown("message"), "Recording into " + path);
+        Click("stop");
+        EXPECT_EQ(shown("message"), "Recording stopped: 0 rows in " + path);
+    }
+    // A refused file: the failure names it as it is too.
+    const std::string other = dir.filePath("<b>other.csv").toStdString();
+    {
+        std::ofstream out(other);
+        out << "a,b\n";
+    }
+    window->SetFilePath(QString::fromStdString(other));
+    Click("start");
+    EXPECT_EQ(shown("message"), "Cannot record into " + other +
+                                    ": it holds other columns than a recording. Choose another file.");
+}
+
 // A disk that fills during RUN: the recording stops with a clear text, RUN goes on, and the
 // file keeps every row written before, whole.
 TEST_F(RecorderWindowTest, ADiskThatFillsStopsTheRecordingAndRunGoesOn) {
@@ -425,4 +507,60 @@ TEST_F(RecorderWindowTest, ADiskThatFillsStopsTheRecordingAndRunGoesOn) {
     EXPECT_GE(r.rows.size(), 20u);
     for (size_t i = 0; i < r.rows.size(); ++i)
         ExpectRowIs(r.rows[i], collector.raw[i], i);
+}
+
+// The disk fills while rows still wait for the writer, and the operator stops the recording or
+// asks for a new file right then: the rows that could not be written are said to be lost, in
+// the window and on the status line, and no "Recording stopped: N rows" claims a clean end.
+TEST_F(RecorderWindowTest, AFullDiskAtTheStopIsSaidAndNotTakenForAnEnd) {
+    const std::string small = dir.filePath("small").toStdString();
+    ASSERT_EQ(::mkdir(small.c_str(), 0755), 0);
+    if (::mount("kvor-rec-stop", small.c_str(), "tmpfs", 0, "size=64k,mode=0755") != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs here (" << std::strerror(errno)
+                     << "); RecordFile.AWriteThatFailsWhileStoppingIsReported covers the stop";
+    struct Unmount {
+        std::string d;
+        ~Unmount() { ::umount2(d.c_str(), MNT_DETACH); }
+    } unmount{small};
+
+    RawAnswer a{};
+    a.leftEdge = 900;
+    a.rightEdge = 1100;
+    a.valuePx = 1000;
+    a.umValue = 74565;
+    a.setpointPx = 990;
+    a.tolerancePx = 50;
+    a.scale = 16384;
+    for (const char *button : {"stop", "newfile"}) {
+        SCOPED_TRACE(button);
+        const std::string path = small + "/" + button + ".csv";
+        window->SetFilePath(QString::fromStdString(path));
+        Click("start");
+        ASSERT_TRUE(TheRecorder().Recording()) << window->Message().toStdString();
+        const std::string filler = small + "/filler";
+        const int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        const std::vector<char> block(512, 'x');
+        while (::write(fd, block.data(), block.size()) > 0) {
+        }
+        while (::write(fd, block.data(), 1) > 0) {
+        }
+        ::close(fd);
+        // Rows handed over as RUN hands them, more than the file's last page holds, then the
+        // click before the writer's next turn.
+        for (int i = 0; i < 100; ++i) {
+            a.monotonic = Timer();
+            TheRecorder().OnRawAnswer(a);
+        }
+        SetCtrlVal(pHandle, PANEL_STATUS, "");
+        Click(button);
+        EXPECT_FALSE(TheRecorder().Recording()) << "a new file on a full disk is not taken for going on";
+        const std::string text = "Recording stopped: the disk is full (" + path + ").";
+        EXPECT_EQ(window->Message().toStdString(), text);
+        EXPECT_EQ(StatusText(), text);
+        const Recording r = Parse(path);
+        EXPECT_TRUE(r.endsWithLf) << "no half row";
+        EXPECT_EQ(r.rows.size(), TheRecorder().RowsWritten());
+        ::unlink(filler.c_str());
+    }
 }

@@ -5,15 +5,18 @@
 #include <QTemporaryDir>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include <dlfcn.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -24,6 +27,22 @@
 #include "csv.h"
 #include "fixtures.h"
 #include "recorder.h"
+
+// fdatasync() as the system gives it, unless a test asks for the error a failing device or a
+// full network disk gives only when the data is handed to the disk.
+namespace {
+std::atomic<int> g_syncError{0};
+} // namespace
+
+extern "C" int fdatasync(int fd) {
+    if (const int err = g_syncError.load()) {
+        errno = err;
+        return -1;
+    }
+    using Sync = int (*)(int);
+    static const Sync real = reinterpret_cast<Sync>(dlsym(RTLD_NEXT, "fdatasync"));
+    return real ? real(fd) : 0;
+}
 
 namespace {
 
@@ -292,4 +311,84 @@ TEST_F(RecordFile, AFileThatCannotGrowStopsTheRecordingOnAWholeRow) {
     EXPECT_LE(text.size(), 4000u);
     EXPECT_EQ(text.back(), '\n');
     EXPECT_EQ(WholeNumberedRows(Lines(text)), std::stol(report.substr(nl + 1)));
+}
+
+// Rows still queued when the recording stops are written by the stop itself. When that last
+// write fails, the stop says so: the failure goes to OnFailure once, as it does during a
+// recording, and Stop() answers false.
+TEST_F(RecordFile, AWriteThatFailsWhileStoppingIsReported) {
+    const std::string path = Path("stopped.csv");
+    int pipefd[2];
+    ASSERT_EQ(pipe(pipefd), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(pipefd[0]);
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit lim{4000, 4000};
+        setrlimit(RLIMIT_FSIZE, &lim);
+        Recorder rec;
+        std::string error, text;
+        int called = 0;
+        rec.OnFailure([&](const std::string &t) { ++called, text = t; });
+        if (!rec.Start(path, Facts(), 100.0, 1796634902000LL, &error)) _exit(3);
+        // Far more than the limit holds, handed over at once: the writer meets the limit at
+        // the stop, not before.
+        for (uint32_t i = 0; i < 200; ++i)
+            rec.OnRawAnswer(Numbered(i, i * 0.001));
+        const bool stopped = rec.Stop();
+        if (rec.Recording()) _exit(4);
+        const std::string report = std::to_string(called) + "\n" + (stopped ? "true" : "false") + "\n" +
+                                   text + "\n" + std::to_string(rec.RowsWritten());
+        (void)!write(pipefd[1], report.data(), report.size());
+        _exit(0);
+    }
+    close(pipefd[1]);
+    std::string report;
+    char buf[512];
+    for (ssize_t n; (n = read(pipefd[0], buf, sizeof buf)) > 0;)
+        report.append(buf, static_cast<size_t>(n));
+    close(pipefd[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    ASSERT_EQ(WEXITSTATUS(status), 0) << "3: could not start, 4: still recording after the stop";
+    const std::vector<std::string> lines = Lines(report);
+    ASSERT_EQ(lines.size(), 4u) << report;
+    EXPECT_EQ(lines[0], "1") << "the failure is reported once";
+    EXPECT_EQ(lines[1], "false") << "a stop that lost rows is no success";
+    EXPECT_EQ(lines[2], "Recording stopped: the file has reached its size limit (" + path + ").");
+    const std::string text = ReadFile(path);
+    EXPECT_EQ(text.back(), '\n');
+    EXPECT_EQ(WholeNumberedRows(Lines(text)), std::stol(lines[3]));
+    EXPECT_LT(std::stol(lines[3]), 200);
+}
+
+// The disk takes the rows only when the file is closed (a failing device, a network disk that is
+// full): the stop reports that as it reports a failed write, and the rows stay whole in the file.
+TEST_F(RecordFile, AFailedHandOverToTheDiskAtTheStopIsReported) {
+    struct Case {
+        int err;
+        const char *reason;
+    };
+    const Case cases[] = {{0, nullptr}, {ENOSPC, "the disk is full"}, {EIO, std::strerror(EIO)}};
+    int k = 0;
+    for (const Case &c : cases) {
+        const std::string path = Path(("synced" + std::to_string(k++) + ".csv").c_str());
+        Recorder rec;
+        std::vector<std::string> texts;
+        rec.OnFailure([&texts](const std::string &t) { texts.push_back(t); });
+        std::string error;
+        ASSERT_TRUE(rec.Start(path, Facts(), 100.0, 1796634902000LL, &error)) << error;
+        for (uint32_t i = 0; i < 5; ++i)
+            rec.OnRawAnswer(Numbered(i, i * 0.001));
+        g_syncError = c.err;
+        const bool stopped = rec.Stop();
+        g_syncError = 0;
+        std::vector<std::string> expected;
+        if (c.reason) expected.push_back("Recording stopped: " + std::string(c.reason) + " (" + path + ").");
+        EXPECT_EQ(stopped, c.reason == nullptr) << c.err;
+        EXPECT_EQ(texts, expected);
+        EXPECT_EQ(WholeNumberedRows(Lines(ReadFile(path))), 5);
+    }
 }
