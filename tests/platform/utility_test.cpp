@@ -15,6 +15,7 @@
 #include <sys/resource.h>
 
 #include "testhooks.h"
+#include "file_limits.h"
 #include "userint.h"
 #include "utility.h"
 
@@ -154,17 +155,12 @@ TEST(ArrayFiles, AFailedWriteLeavesTheOldFileIntact) {
     const QString path = dir.filePath("KVORpara.cfg");
     WriteAll(path, "old contents\n");
 
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    struct sigaction ignore {}, previous {};
-    ignore.sa_handler = SIG_IGN;
-    ASSERT_EQ(::sigaction(SIGXFSZ, &ignore, &previous), 0);
-    rlimit small = saved;
-    small.rlim_cur = 64;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const int result = Save(path, values);
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    ::sigaction(SIGXFSZ, &previous, nullptr);
+    int result = 0;
+    {
+        const FileSizeLimit limit(64);
+        ASSERT_TRUE(limit.Set());
+        result = Save(path, values);
+    }
 
     EXPECT_EQ(result, UTIL_FileIOError);
     EXPECT_EQ(ReadAll(path), QByteArray("old contents\n"));

@@ -24,7 +24,6 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,6 +31,7 @@
 #include "K-VOR-RNZazorU30.h"
 #include "csv.h"
 #include "feed.h"
+#include "file_limits.h"
 #include "fixtures.h"
 #include "measure.h"
 #include "qcustomplot.h"
@@ -256,13 +256,9 @@ TEST_F(RecordOption, AFileOfOtherColumnsIsRefusedBeforeTheProgramStarts) {
 // Nobody sees the window any more, so the loss is said on standard error.
 TEST_F(RecordOption, RowsLostAtTheProgramsEndAreSaidOnStandardError) {
     const std::string small = dir.filePath("small").toStdString();
-    ASSERT_EQ(::mkdir(small.c_str(), 0755), 0);
-    if (::mount("kvor-rec-exit", small.c_str(), "tmpfs", 0, "size=64k,mode=0755") != 0)
-        GTEST_SKIP() << "cannot mount a small tmpfs here (" << std::strerror(errno) << ")";
-    struct Unmount {
-        std::string d;
-        ~Unmount() { ::umount2(d.c_str(), MNT_DETACH); }
-    } unmount{small};
+    const SmallDisk disk(small, "kvor-rec-exit");
+    if (!disk.Mounted())
+        GTEST_SKIP() << "cannot mount a small tmpfs here (" << disk.Why() << ")";
     path = small + "/line.csv";
     ::testing::internal::CaptureStderr();
     const int rc = Program([small] {
@@ -455,15 +451,10 @@ TEST_F(RecorderWindowTest, TheFileNameIsShownAsItIs) {
 // file keeps every row written before, whole.
 TEST_F(RecorderWindowTest, ADiskThatFillsStopsTheRecordingAndRunGoesOn) {
     const std::string small = dir.filePath("small").toStdString();
-    ASSERT_EQ(::mkdir(small.c_str(), 0755), 0);
-    if (::mount("kvor-rec-full", small.c_str(), "tmpfs", 0, "size=64k,mode=0755") != 0)
-        GTEST_SKIP()
-            << "cannot mount a small tmpfs here (" << std::strerror(errno)
-            << "); RecordFile.AFileThatCannotGrowStopsTheRecordingOnAWholeRow covers a failing write";
-    struct Unmount {
-        std::string d;
-        ~Unmount() { ::umount2(d.c_str(), MNT_DETACH); }
-    } unmount{small};
+    const SmallDisk disk(small, "kvor-rec-full");
+    if (!disk.Mounted())
+        GTEST_SKIP() << "cannot mount a small tmpfs here (" << disk.Why()
+                     << "); RecordFile.AFileThatCannotGrowStopsTheRecordingOnAWholeRow covers a failing write";
 
     sim->setRawOverride(kRaw);
     AddMeasurementListener(&collector);
@@ -514,14 +505,10 @@ TEST_F(RecorderWindowTest, ADiskThatFillsStopsTheRecordingAndRunGoesOn) {
 // the window and on the status line, and no "Recording stopped: N rows" claims a clean end.
 TEST_F(RecorderWindowTest, AFullDiskAtTheStopIsSaidAndNotTakenForAnEnd) {
     const std::string small = dir.filePath("small").toStdString();
-    ASSERT_EQ(::mkdir(small.c_str(), 0755), 0);
-    if (::mount("kvor-rec-stop", small.c_str(), "tmpfs", 0, "size=64k,mode=0755") != 0)
-        GTEST_SKIP() << "cannot mount a small tmpfs here (" << std::strerror(errno)
+    const SmallDisk disk(small, "kvor-rec-stop");
+    if (!disk.Mounted())
+        GTEST_SKIP() << "cannot mount a small tmpfs here (" << disk.Why()
                      << "); RecordFile.AWriteThatFailsWhileStoppingIsReported covers the stop";
-    struct Unmount {
-        std::string d;
-        ~Unmount() { ::umount2(d.c_str(), MNT_DETACH); }
-    } unmount{small};
 
     RawAnswer a{};
     a.leftEdge = 900;

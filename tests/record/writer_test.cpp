@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -267,43 +268,64 @@ TEST_F(RecordFile, AKilledRecorderLeavesWholeRowsOnly) {
     EXPECT_LE(lost, static_cast<long>(1.0 / kPace)) << "more than a second of rows lost";
 }
 
+// Runs 'body' in a child process whose files cannot grow beyond 4000 bytes (not a multiple of a
+// row's length: a row is cut by the limit). What the body puts in its report comes back, with
+// the child's exit code: the body's answer, or -1 when the child did not exit.
+namespace {
+
+struct ChildRun {
+    int code = -1;
+    std::string report;
+};
+ChildRun InChildWithFilesUpTo4000Bytes(const std::function<int(std::string *report)> &body) {
+    ChildRun run;
+    int pipefd[2];
+    if (pipe(pipefd) != 0) return run;
+    const pid_t child = fork();
+    if (child < 0) return run;
+    if (child == 0) {
+        close(pipefd[0]);
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit lim{4000, 4000};
+        setrlimit(RLIMIT_FSIZE, &lim);
+        std::string report;
+        const int code = body(&report);
+        (void)!write(pipefd[1], report.data(), report.size());
+        _exit(code);
+    }
+    close(pipefd[1]);
+    char buf[512];
+    for (ssize_t n; (n = read(pipefd[0], buf, sizeof buf)) > 0;)
+        run.report.append(buf, static_cast<size_t>(n));
+    close(pipefd[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (WIFEXITED(status)) run.code = WEXITSTATUS(status);
+    return run;
+}
+
+} // namespace
+
 // A file that cannot grow (here: the file-size limit) stops the recording with a clear text;
 // the file ends on a whole row, and every row the recorder counted as written is in it.
 TEST_F(RecordFile, AFileThatCannotGrowStopsTheRecordingOnAWholeRow) {
     const std::string path = Path("limited.csv");
-    int pipefd[2];
-    ASSERT_EQ(pipe(pipefd), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        close(pipefd[0]);
-        signal(SIGXFSZ, SIG_IGN);
-        rlimit lim{4000, 4000}; // not a multiple of a row's length: a row is cut by the limit
-        setrlimit(RLIMIT_FSIZE, &lim);
+    const ChildRun run = InChildWithFilesUpTo4000Bytes([&path](std::string *report) {
         Recorder rec;
         std::string error, text;
         bool called = false;
         rec.OnFailure([&](const std::string &t) { called = true, text = t; });
-        if (!rec.Start(path, Facts(), 100.0, 1796634902000LL, &error)) _exit(3);
+        if (!rec.Start(path, Facts(), 100.0, 1796634902000LL, &error)) return 3;
         for (uint32_t i = 0; i < 100000 && rec.Recording(); ++i) {
             rec.OnRawAnswer(Numbered(i, i * 0.001));
             if (i % 50 == 0) usleep(2000); // answers come at a pace; the writer gets its turns
         }
-        if (rec.Recording() || !called) _exit(4);
-        const std::string report = text + "\n" + std::to_string(rec.RowsWritten());
-        (void)!write(pipefd[1], report.data(), report.size());
-        _exit(0);
-    }
-    close(pipefd[1]);
-    std::string report;
-    char buf[512];
-    for (ssize_t n; (n = read(pipefd[0], buf, sizeof buf)) > 0;)
-        report.append(buf, static_cast<size_t>(n));
-    close(pipefd[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status)) << status;
-    ASSERT_EQ(WEXITSTATUS(status), 0) << "3: could not start, 4: did not stop with a text";
+        if (rec.Recording() || !called) return 4;
+        *report = text + "\n" + std::to_string(rec.RowsWritten());
+        return 0;
+    });
+    ASSERT_EQ(run.code, 0) << "3: could not start, 4: did not stop with a text";
+    const std::string &report = run.report;
     const size_t nl = report.find('\n');
     ASSERT_NE(nl, std::string::npos);
     EXPECT_EQ(report.substr(0, nl), "Recording stopped: the file has reached its size limit (" + path + ").");
@@ -318,41 +340,24 @@ TEST_F(RecordFile, AFileThatCannotGrowStopsTheRecordingOnAWholeRow) {
 // recording, and Stop() answers false.
 TEST_F(RecordFile, AWriteThatFailsWhileStoppingIsReported) {
     const std::string path = Path("stopped.csv");
-    int pipefd[2];
-    ASSERT_EQ(pipe(pipefd), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        close(pipefd[0]);
-        signal(SIGXFSZ, SIG_IGN);
-        rlimit lim{4000, 4000};
-        setrlimit(RLIMIT_FSIZE, &lim);
+    const ChildRun run = InChildWithFilesUpTo4000Bytes([&path](std::string *report) {
         Recorder rec;
         std::string error, text;
         int called = 0;
         rec.OnFailure([&](const std::string &t) { ++called, text = t; });
-        if (!rec.Start(path, Facts(), 100.0, 1796634902000LL, &error)) _exit(3);
+        if (!rec.Start(path, Facts(), 100.0, 1796634902000LL, &error)) return 3;
         // Far more than the limit holds, handed over at once: the writer meets the limit at
         // the stop, not before.
         for (uint32_t i = 0; i < 200; ++i)
             rec.OnRawAnswer(Numbered(i, i * 0.001));
         const bool stopped = rec.Stop();
-        if (rec.Recording()) _exit(4);
-        const std::string report = std::to_string(called) + "\n" + (stopped ? "true" : "false") + "\n" +
-                                   text + "\n" + std::to_string(rec.RowsWritten());
-        (void)!write(pipefd[1], report.data(), report.size());
-        _exit(0);
-    }
-    close(pipefd[1]);
-    std::string report;
-    char buf[512];
-    for (ssize_t n; (n = read(pipefd[0], buf, sizeof buf)) > 0;)
-        report.append(buf, static_cast<size_t>(n));
-    close(pipefd[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status)) << status;
-    ASSERT_EQ(WEXITSTATUS(status), 0) << "3: could not start, 4: still recording after the stop";
+        if (rec.Recording()) return 4;
+        *report = std::to_string(called) + "\n" + (stopped ? "true" : "false") + "\n" + text + "\n" +
+                  std::to_string(rec.RowsWritten());
+        return 0;
+    });
+    ASSERT_EQ(run.code, 0) << "3: could not start, 4: still recording after the stop";
+    const std::string &report = run.report;
     const std::vector<std::string> lines = Lines(report);
     ASSERT_EQ(lines.size(), 4u) << report;
     EXPECT_EQ(lines[0], "1") << "the failure is reported once";

@@ -28,6 +28,7 @@
 #include <unistd.h>
 
 #include "K-VOR-RNZazorU30.h"
+#include "file_limits.h"
 #include "fixtures.h"
 #include "testhooks.h"
 #include "params.h"
@@ -229,17 +230,11 @@ TEST_F(ParameterFileFailure, SaveBeyondTheFileSizeLimit) {
     const QByteArray old = ReadAll(QString::fromStdString(PathIn(d)));
 
     // Every write beyond 100 bytes fails, as on a disk that filled up under the save.
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    struct sigaction ignore {}, previous {};
-    ignore.sa_handler = SIG_IGN;
-    ASSERT_EQ(::sigaction(SIGXFSZ, &ignore, &previous), 0);
-    rlimit small = saved;
-    small.rlim_cur = 100;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    Save(PathIn(d), 900);
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    ::sigaction(SIGXFSZ, &previous, nullptr);
+    {
+        const FileSizeLimit limit(100);
+        ASSERT_TRUE(limit.Set());
+        Save(PathIn(d), 900);
+    }
 
     EXPECT_EQ(StatusText(), kFailedSave);
     EXPECT_EQ(ReadAll(QString::fromStdString(PathIn(d))), old);

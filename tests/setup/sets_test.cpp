@@ -15,6 +15,7 @@
 #include <sys/resource.h>
 
 #include "K-VOR-RNZazorU30.h"
+#include "file_limits.h"
 #include "com232.h"
 #include "connection.h"
 #include "rs232.h"
@@ -420,17 +421,12 @@ TEST(SetupSheetTest, ASheetNotWrittenWholeIsAFailureAndKeepsTheOldOne) {
     }
     SetupSheet sheet;
     sheet.sets = Words(7);
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    struct sigaction ignore {}, previous {};
-    ignore.sa_handler = SIG_IGN;
-    ASSERT_EQ(::sigaction(SIGXFSZ, &ignore, &previous), 0);
-    rlimit small = saved;
-    small.rlim_cur = 2048;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const int result = WriteSetupSheet(path, sheet);
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    ::sigaction(SIGXFSZ, &previous, nullptr);
+    int result = 0;
+    {
+        const FileSizeLimit limit(2048);
+        ASSERT_TRUE(limit.Set());
+        result = WriteSetupSheet(path, sheet);
+    }
     EXPECT_EQ(result, -1);
     QFile kept(QString::fromStdString(path));
     ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
