@@ -263,13 +263,7 @@ TEST_F(RecordOption, RowsLostAtTheProgramsEndAreSaidOnStandardError) {
     ::testing::internal::CaptureStderr();
     const int rc = Program([small] {
         ASSERT_TRUE(TheRecorder().Recording());
-        const int fd = ::open((small + "/filler").c_str(), O_WRONLY | O_CREAT, 0644);
-        const std::vector<char> block(512, 'x');
-        while (fd >= 0 && ::write(fd, block.data(), block.size()) > 0) {
-        }
-        while (fd >= 0 && ::write(fd, block.data(), 1) > 0) {
-        }
-        if (fd >= 0) ::close(fd);
+        ASSERT_TRUE(FillUp(small));
         RawAnswer a{};
         a.umValue = 74565;
         for (int i = 0; i < 100; ++i) { // more than the file's last page holds
@@ -468,14 +462,7 @@ TEST_F(RecorderWindowTest, ADiskThatFillsStopsTheRecordingAndRunGoesOn) {
     Schedule schedule;
     schedule.when([this] { return TheRecorder().RowsWritten() >= 20; },
                   [&] {
-                      const int fd = ::open((small + "/filler").c_str(), O_WRONLY | O_CREAT, 0644);
-                      const std::vector<char> block(512, 'x');
-                      while (fd >= 0 && ::write(fd, block.data(), block.size()) > 0) {
-                      }
-                      while (fd >= 0 && ::write(fd, block.data(), 1) > 0) {
-                      }
-                      if (fd >= 0) ::close(fd);
-                      filled = true;
+                      filled = FillUp(small);
                   });
     schedule.when([&] { return filled && !TheRecorder().Recording(); },
                   [&] {
@@ -524,15 +511,7 @@ TEST_F(RecorderWindowTest, AFullDiskAtTheStopIsSaidAndNotTakenForAnEnd) {
         window->SetFilePath(QString::fromStdString(path));
         Click("start");
         ASSERT_TRUE(TheRecorder().Recording()) << window->Message().toStdString();
-        const std::string filler = small + "/filler";
-        const int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ASSERT_GE(fd, 0);
-        const std::vector<char> block(512, 'x');
-        while (::write(fd, block.data(), block.size()) > 0) {
-        }
-        while (::write(fd, block.data(), 1) > 0) {
-        }
-        ::close(fd);
+        ASSERT_TRUE(FillUp(small));
         // Rows handed over as RUN hands them, more than the file's last page holds, then the
         // click before the writer's next turn.
         for (int i = 0; i < 100; ++i) {
@@ -548,6 +527,6 @@ TEST_F(RecorderWindowTest, AFullDiskAtTheStopIsSaidAndNotTakenForAnEnd) {
         const Recording r = Parse(path);
         EXPECT_TRUE(r.endsWithLf) << "no half row";
         EXPECT_EQ(r.rows.size(), TheRecorder().RowsWritten());
-        ::unlink(filler.c_str());
+        ::unlink((small + "/filler").c_str());
     }
 }

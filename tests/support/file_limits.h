@@ -6,9 +6,11 @@
 #include <cstring>
 #include <string>
 
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 // Every write beyond 'bytes' into a file fails while this lives, as on a disk that filled up
 // under the program: the process's file-size limit, with SIGXFSZ ignored so that the write
@@ -62,3 +64,17 @@ class SmallDisk {
     bool mounted_ = false;
     std::string why_;
 };
+
+// Fills what is left of the disk that holds 'dir' with the file 'dir'/filler, down to the last
+// byte; false when that file could not be made. Removing the file makes room again.
+inline bool FillUp(const std::string &dir) {
+    const int fd = ::open((dir + "/filler").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) return false;
+    const char block[512] = {};
+    while (::write(fd, block, sizeof block) > 0) {
+    }
+    while (::write(fd, block, 1) > 0) {
+    }
+    ::close(fd);
+    return true;
+}
