@@ -7,6 +7,7 @@
 // stop_flag has become 1.
 #include "measure.h"
 
+#include <cstring>
 #include <deque>
 
 #include "K-VOR-RNZazorU30.h"
@@ -114,8 +115,12 @@ void RunLoop(void) {
 }
 
 // The four blocks of the video line, read straight from the queue with the notification off
-// (it would take their first 36 bytes for a frame). 1 when all four came.
+// (it would take their first 36 bytes for a frame). 1 when all four came. A line that did not
+// come whole is not kept: adcbuf goes back to the last whole line, the one the curve shows and
+// the threshold slide draws again.
 int ReadVideoLine(void) {
+    uint16_t lastWhole[256];
+    std::memcpy(lastWhole, adcbuf, sizeof lastWhole);
     RemoveRxNotification();
     FlushInQ(com);
     FlushOutQ(com);
@@ -124,6 +129,7 @@ int ReadVideoLine(void) {
     if (result > 0) result = ReadData64(128, 0);
     if (result > 0) result = ReadData64(192, 0);
     InstallRxNotification();
+    if (result <= 0) std::memcpy(adcbuf, lastWhole, sizeof lastWhole);
     return result;
 }
 

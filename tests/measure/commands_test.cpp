@@ -463,6 +463,54 @@ TEST_F(VideoTest, EndsWithTheLinkRestoredWhenStoppedDuringABlock) {
     ExpectLinkRestored();
 }
 
+TEST_F(VideoTest, ALineThatCameOnlyInPartLeavesTheLastWholeLineToRedraw) {
+    // A first VIDEO draws whole lines of 'line'.
+    schedule.when([&] { return sim->requestCount() >= 5; }, [] { stop_flag = 1; });
+    schedule.safetyStop(20.0);
+    PushVIDEO();
+    ASSERT_FALSE(schedule.safetyFired());
+    ASSERT_TRUE(std::equal(line, line + 256, adcbuf));
+
+    // The second VIDEO gets the first block of another line; then the sensor falls silent. Its
+    // first block comes late, so the silence begins before the second block is asked for.
+    uint16_t other[256];
+    for (int i = 0; i < 256; ++i)
+        other[i] = 1000;
+    sim->setVideoOverride(other);
+    kvorsim::Fault slow;
+    slow.kind = kvorsim::Fault::Delay;
+    slow.command = 9;
+    slow.seconds = 0.3;
+    sim->inject(slow);
+    const size_t blocksBefore = CountCommand(*sim, 9);
+    Schedule second;
+    second.when([&] { return CountCommand(*sim, 9) > blocksBefore; },
+                [&] {
+                    for (int command : {8, 9}) {
+                        kvorsim::Fault silent;
+                        silent.kind = kvorsim::Fault::Drop;
+                        silent.command = command;
+                        silent.count = 1000;
+                        sim->inject(silent);
+                    }
+                });
+    second.safetyStop(20.0);
+    PushVIDEO();
+    ASSERT_FALSE(second.safetyFired());
+    EXPECT_EQ(stop_flag, 1);
+    EXPECT_EQ(CountCommand(*sim, 9), blocksBefore + 2);
+
+    // Moving the threshold slide draws the curve again from what the program holds: the last
+    // line seen whole, never its first block joined to the line before.
+    PlotVIDEOCurve(adcbuf, thdArray, xArray8);
+    std::vector<GraphItem> items = GetGraphItems(pHandle, PANEL_VIDEOGRAPH);
+    ASSERT_EQ(items.size(), 2u);
+    ASSERT_EQ(items[0].y.size(), 256u);
+    for (int i = 0; i < 256; ++i)
+        ASSERT_EQ(items[0].y[i], line[i]) << "sample " << i;
+    ExpectLinkRestored();
+}
+
 TEST_F(VideoTest, EveryPassScalesTheAxisToTheLineItDraws) {
     // A line length the program does not know: the hardware answer puts the sensor's 3000 on the
     // axis, but the curve is drawn over 1024 positions, and each pass puts the axis right.
