@@ -120,6 +120,7 @@ void RunLoop(void) {
 // the threshold slide draws again.
 int ReadVideoLine(void) {
     uint16_t lastWhole[256];
+    static_assert(sizeof lastWhole == sizeof adcbuf, "the whole video line is kept");
     std::memcpy(lastWhole, adcbuf, sizeof lastWhole);
     RemoveRxNotification();
     FlushInQ(com);
