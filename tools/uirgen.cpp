@@ -54,7 +54,8 @@ int main(int argc, char **argv) {
     QSet<QString> defined;
     QSet<int> resourceIds;
     auto define = [&](const QString &name, const QString &where) {
-        if (defined.contains(name)) return fail(QString("%1: %2 is defined twice (%3)").arg(file, name, where));
+        if (defined.contains(name))
+            return fail(QString("%1: %2 is defined twice (%3)").arg(file, name, where));
         defined.insert(name);
         return 0;
     };
@@ -78,7 +79,8 @@ int main(int argc, char **argv) {
         const QString pname = panel.value("name").toString();
         const QJsonValue rid = panel.value("resource_id");
         const double ridValue = rid.toDouble(0.5);
-        if (!rid.isDouble() || ridValue != std::floor(ridValue) || ridValue < -2147483648.0 || ridValue > 2147483647.0)
+        if (!rid.isDouble() || ridValue != std::floor(ridValue) || ridValue < -2147483648.0 ||
+            ridValue > 2147483647.0)
             return fail(QString("%1: panel %2 has no whole resource id").arg(file, pname));
         if (resourceIds.contains(static_cast<int>(ridValue)))
             return fail(QString("%1: panel %2 has the resource id %3 of an earlier panel")
@@ -91,7 +93,8 @@ int main(int argc, char **argv) {
         if (callbackName(panel, "panel " + pname, &pcb)) return 1;
         // The two kinds of callback take different arguments: one function cannot be both.
         if (ctrlCallbacks.contains(pcb))
-            return fail(QString("%1: %2 is named as the callback of a panel and of a control").arg(file, pcb));
+            return fail(
+                QString("%1: %2 is named as the callback of a panel and of a control").arg(file, pcb));
         if (!pcb.isEmpty() && !seen.contains(pcb)) {
             seen.insert(pcb);
             panelCallbacks << pcb;
@@ -105,7 +108,8 @@ int main(int argc, char **argv) {
             if (!cv.isObject()) return fail(QString("%1: %2 is not an object").arg(file, where));
             const QJsonObject ctrl = cv.toObject();
             if (!Identifier(ctrl.value("name")))
-                return fail(QString("%1: %2 has the name %3, not a name").arg(file, where, Shown(ctrl.value("name"))));
+                return fail(QString("%1: %2 has the name %3, not a name")
+                                .arg(file, where, Shown(ctrl.value("name"))));
             const QString cname = pname + "_" + ctrl.value("name").toString();
             if (define(cname, where)) return 1;
             h << "#define " << cname << " " << id << "\n";
@@ -114,14 +118,16 @@ int main(int argc, char **argv) {
                 return fail(QString("%1: the aliases of %2 are not a list").arg(file, cname));
             for (const QJsonValue &alias : aliases.toArray()) {
                 if (!Identifier(alias))
-                    return fail(QString("%1: %2 has the alias %3, not a name").arg(file, cname, Shown(alias)));
+                    return fail(
+                        QString("%1: %2 has the alias %3, not a name").arg(file, cname, Shown(alias)));
                 if (define(pname + "_" + alias.toString(), "an alias of " + cname)) return 1;
                 h << "#define " << pname << "_" << alias.toString() << " " << cname << "\n";
             }
             QString cb;
             if (callbackName(ctrl, cname, &cb)) return 1;
             if (panelCallbacks.contains(cb))
-                return fail(QString("%1: %2 is named as the callback of a panel and of a control").arg(file, cb));
+                return fail(
+                    QString("%1: %2 is named as the callback of a panel and of a control").arg(file, cb));
             if (!cb.isEmpty() && !seen.contains(cb)) {
                 seen.insert(cb);
                 ctrlCallbacks << cb;
@@ -132,11 +138,11 @@ int main(int argc, char **argv) {
     }
     // A callback is a function named like no id.
     for (const QString &cb : panelCallbacks + ctrlCallbacks)
-        if (defined.contains(cb)) return fail(QString("%1: the callback %2 has the name of an id").arg(file, cb));
+        if (defined.contains(cb))
+            return fail(QString("%1: the callback %2 has the name of an id").arg(file, cb));
     h << "// Panel callbacks\n";
     for (const QString &cb : panelCallbacks)
-        h << "int " << cb
-          << "(int panel, int event, void *callbackData, int eventData1, int eventData2);\n";
+        h << "int " << cb << "(int panel, int event, void *callbackData, int eventData1, int eventData2);\n";
     h << "\n// Control callbacks\n";
     for (const QString &cb : ctrlCallbacks)
         h << "int " << cb
@@ -151,10 +157,12 @@ int main(int argc, char **argv) {
     s << "// Generated from the panel file by uirgen. Do not edit.\n"
       << "#include \"K-VOR-RNZazorU30.h\"\n\n"
       << "const CallbackEntry kPanelFileCallbacks[] = {\n";
-    for (const QString &cb : panelCallbacks) s << "    {\"" << cb << "\", nullptr, " << cb << "},\n";
-    for (const QString &cb : ctrlCallbacks) s << "    {\"" << cb << "\", " << cb << ", nullptr},\n";
-    s << "};\nconst int kPanelFileCallbackCount = "
-      << (panelCallbacks.size() + ctrlCallbacks.size()) << ";\n";
+    for (const QString &cb : panelCallbacks)
+        s << "    {\"" << cb << "\", nullptr, " << cb << "},\n";
+    for (const QString &cb : ctrlCallbacks)
+        s << "    {\"" << cb << "\", " << cb << ", nullptr},\n";
+    s << "};\nconst int kPanelFileCallbackCount = " << (panelCallbacks.size() + ctrlCallbacks.size())
+      << ";\n";
     h.flush();
     s.flush();
 

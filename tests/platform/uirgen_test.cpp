@@ -20,7 +20,8 @@ struct Generated {
 
 Generated Generate(const std::string &json) {
     QTemporaryDir dir;
-    const QString in = dir.filePath("in.uir"), header = dir.filePath("ids.h"), source = dir.filePath("cb.cpp");
+    const QString in = dir.filePath("in.uir"), header = dir.filePath("ids.h"),
+                  source = dir.filePath("cb.cpp");
     QFile f(in);
     EXPECT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(json.data(), static_cast<qint64>(json.size()));
@@ -50,19 +51,23 @@ TEST(Uirgen, RefusesAPanelFileItCannotTurnIntoSoundIds) {
         {"a control name twice in a panel",
          Panels(R"({"name": "P", "resource_id": 1, "controls": [{"name": "A"}, {"name": "A"}]})"), "P_A"},
         {"an alias that is a control's name",
-         Panels(R"({"name": "P", "resource_id": 1, "controls": [{"name": "A", "aliases": ["B"]}, {"name": "B"}]})"),
+         Panels(
+             R"({"name": "P", "resource_id": 1, "controls": [{"name": "A", "aliases": ["B"]}, {"name": "B"}]})"),
          "P_B"},
         {"two names that meet after the panel's prefix",
          Panels(R"({"name": "P", "resource_id": 1, "controls": [{"name": "A_B"}]},
                    {"name": "P_A", "resource_id": 2, "controls": [{"name": "B"}]})"),
          "P_A_B"},
-        {"a panel name twice", Panels(R"({"name": "P", "resource_id": 1}, {"name": "P", "resource_id": 2})"), "P"},
+        {"a panel name twice", Panels(R"({"name": "P", "resource_id": 1}, {"name": "P", "resource_id": 2})"),
+         "P"},
         {"a resource id twice", Panels(R"({"name": "P", "resource_id": 1}, {"name": "Q", "resource_id": 1})"),
          "resource id"},
-        {"a resource id that is no whole number", Panels(R"({"name": "P", "resource_id": 1.5})"), "resource id"},
+        {"a resource id that is no whole number", Panels(R"({"name": "P", "resource_id": 1.5})"),
+         "resource id"},
         {"no resource id", Panels(R"({"name": "P"})"), "resource id"},
         {"a panel without a name", Panels(R"({"resource_id": 1})"), "panel 1"},
-        {"a control without a name", Panels(R"({"name": "P", "resource_id": 1, "controls": [{"kind": "numeric"}]})"),
+        {"a control without a name",
+         Panels(R"({"name": "P", "resource_id": 1, "controls": [{"kind": "numeric"}]})"),
          "control 1 of panel P"},
         {"a name that is no identifier",
          Panels(R"({"name": "P", "resource_id": 1, "controls": [{"name": "A B"}]})"), "\"A B\""},
@@ -70,9 +75,11 @@ TEST(Uirgen, RefusesAPanelFileItCannotTurnIntoSoundIds) {
          Panels(R"({"name": "P", "resource_id": 1, "controls": [{"name": "A", "callback": "f\"); g(\""}]})"),
          "callback"},
         {"a callback that is not a text",
-         Panels(R"({"name": "P", "resource_id": 1, "controls": [{"name": "A", "callback": 7}]})"), "callback"},
+         Panels(R"({"name": "P", "resource_id": 1, "controls": [{"name": "A", "callback": 7}]})"),
+         "callback"},
         {"one callback for a panel and a control",
-         Panels(R"({"name": "P", "resource_id": 1, "callback": "CB", "controls": [{"name": "A", "callback": "CB"}]})"),
+         Panels(
+             R"({"name": "P", "resource_id": 1, "callback": "CB", "controls": [{"name": "A", "callback": "CB"}]})"),
          "CB"},
         {"a callback named like an id",
          Panels(R"({"name": "P", "resource_id": 1, "controls": [{"name": "A", "callback": "P_A"}]})"), "P_A"},
@@ -87,7 +94,8 @@ TEST(Uirgen, RefusesAPanelFileItCannotTurnIntoSoundIds) {
     for (const auto &c : cases) {
         const Generated r = Generate(c.json);
         EXPECT_EQ(r.exitCode, 1) << c.what;
-        EXPECT_TRUE(r.errors.contains(QString::fromLatin1(c.message))) << c.what << ": " << r.errors.toStdString();
+        EXPECT_TRUE(r.errors.contains(QString::fromLatin1(c.message)))
+            << c.what << ": " << r.errors.toStdString();
         EXPECT_FALSE(r.wroteHeader) << c.what;
     }
 }
