@@ -205,6 +205,11 @@ bool ParseControl(const QJsonValue &value, ControlDesc *desc) {
     desc->hasMax = o.contains(QLatin1String("max"));
     if (!ReadNumber(o, "min", &desc->min) || !ReadNumber(o, "max", &desc->max)) return false;
     if (desc->hasMin && desc->hasMax && desc->min > desc->max) return false;
+    // A slide's positions are the slider's whole numbers (an int): beyond them it would stick.
+    auto fitsSlider = [](double v) { return v >= -2147483648.0 && v <= 2147483647.0; };
+    if (desc->kind == CTRL_SLIDE &&
+        ((desc->hasMin && !fitsSlider(desc->min)) || (desc->hasMax && !fitsSlider(desc->max))))
+        return false;
 
     const QJsonValue v = o.value(QLatin1String("value"));
     if (!v.isUndefined()) {

@@ -74,6 +74,14 @@ TEST_F(Panels, LoadFailuresGiveTheirCodes) {
     PanelFile badRange(R"({"panels": [{"resource_id": 1, "name": "X", "width": 10, "height": 10,
         "controls": [{"name": "K", "kind": "numeric", "min": 5, "max": 1}]}]})");
     EXPECT_EQ(LoadPanel(0, badRange.path().c_str(), 1), UIEBadPanelFile);
+    // A slide's positions are the slider's whole numbers: a range beyond them is refused
+    // (the slider would be stuck at 0), one within them loads.
+    for (const char *range : {R"("type": "uint32", "min": 0, "max": 4000000000)",
+                              R"("type": "double", "min": -1e12, "max": 5)"}) {
+        PanelFile wideSlide(std::string(R"({"panels": [{"resource_id": 1, "name": "X", "width": 10, "height": 10,
+            "controls": [{"name": "K", "kind": "slide", )") + range + "}]}]}");
+        EXPECT_EQ(LoadPanel(0, wideSlide.path().c_str(), 1), UIEBadPanelFile) << range;
+    }
     PanelFile noPanels(R"({"format": "kvor-panels"})");
     EXPECT_EQ(LoadPanel(0, noPanels.path().c_str(), 1), UIEBadPanelFile);
     // None of the failed loads took a handle.
