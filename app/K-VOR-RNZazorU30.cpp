@@ -467,10 +467,11 @@ int RunCommand(int argc, char **argv, const CommandLine &cl) {
     if (!StartSimulator(cl, &simulator)) return kExitNoAnswer;
     ConnectionStart start;
     start.useSettings = !cl.noSettings;
-    start.com = cl.com;
     start.firstMappedPort = cl.ports.empty() ? 0 : cl.ports.front().port;
     start.simulatorPort = cl.simulate ? 1 : 0;
-    const int port = ConnectionStartPort(start, nullptr);
+    // A command never remembers its port: --com chooses for this run only, and the window's next
+    // start stays where the operator left it.
+    const int port = cl.com > 0 ? cl.com : ConnectionStartPort(start, nullptr);
     InitVars();
     const int result = RunCliCommand(port, cl.command);
     if (simulator) {

@@ -287,3 +287,25 @@ TEST_F(CliTest, WithoutComTheRememberedPortIsUsed) {
     r = Kvor({"--no-settings", "--port", "1=" + Path("nothing"), "info"}, false);
     EXPECT_EQ(r.code, 2);
 }
+
+TEST_F(CliTest, ACommandLeavesTheRememberedPortAlone) {
+    // The settings file the program uses here, read and written by this test as well.
+    struct ConfigHere {
+        QByteArray old = qgetenv("XDG_CONFIG_HOME");
+        ~ConfigHere() { qputenv("XDG_CONFIG_HOME", old); }
+    } config;
+    qputenv("XDG_CONFIG_HOME", (dir.path() + "/config").toLocal8Bit());
+    const auto remembered = [] {
+        return std::to_string(SettingsGetInt("port/number", 0)) + " " + SettingsGetString("port/device", "");
+    };
+    // The window's last port: 3, on a device of its own. A command on another port, chosen with
+    // --com or with --port, must not move the window's next start there.
+    ASSERT_EQ(SettingsSetInt("port/number", 3), 0);
+    ASSERT_EQ(SettingsSetString("port/device", Path("window-port").toStdString()), 0);
+    const std::string before = remembered();
+    for (const QStringList &args : {QStringList{"--com", "1", "info"}, QStringList{"info"}}) {
+        const Outcome r = Kvor(args);
+        EXPECT_EQ(r.code, 0) << args.join(' ').toStdString() << ": " << r.err;
+        EXPECT_EQ(remembered(), before) << args.join(' ').toStdString();
+    }
+}
