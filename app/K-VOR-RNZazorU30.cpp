@@ -168,6 +168,18 @@ ParseResult ParseCommandLine(int argc, char **argv, CommandLine *cl, std::string
         *error = "--eeprom only applies to the simulated sensor (--simulate)";
         return kParseError;
     }
+    // The simulated sensor takes port 1 over: a mapping of port 1 would be dropped unseen.
+    for (const PortMapping &mapping : cl->ports) {
+        if (cl->simulate && mapping.port == 1) {
+            *error = "--port 1 cannot be given with --simulate: the simulated sensor is port 1";
+            return kParseError;
+        }
+    }
+    // A command shows no window, runs no RUN and checks no installation.
+    if (!cl->command.empty() && (!cl->recordFile.empty() || cl->check)) {
+        *error = std::string(cl->check ? "--check" : "--record") + " only applies to the window, not to a command";
+        return kParseError;
+    }
     return kParseRun;
 }
 

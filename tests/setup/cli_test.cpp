@@ -261,11 +261,16 @@ TEST_F(CliTest, WrongUsageExits64AndHelpListsTheCommands) {
     for (const QStringList &args :
          {QStringList{"bogus"}, QStringList{"backup"}, QStringList{"backup", "a.cfg", "--from", "flash"},
           QStringList{"restore", "a.cfg", "b.cfg"}, QStringList{"info", "--to", "ram"},
-          QStringList{"--com", "x", "info"}}) {
+          QStringList{"--com", "x", "info"},
+          // Options of the window that a command would leave aside without a word; port 1 is
+          // mapped here, which the simulated sensor would take over.
+          QStringList{"--record", Path("r.csv"), "info"}, QStringList{"--check", "info"},
+          QStringList{"--simulate", "info"}}) {
         const Outcome r = Kvor(args);
         EXPECT_EQ(r.code, 64) << args.join(' ').toStdString();
     }
     EXPECT_EQ(sim->requestCount(), 0u);
+    EXPECT_FALSE(QFile::exists(Path("r.csv")));
     const Outcome help = Kvor({"--help"}, false);
     EXPECT_EQ(help.code, 0);
     for (const char *want : {"info", "backup FILE", "restore FILE", "compare FILE", "report FILE.pdf",
