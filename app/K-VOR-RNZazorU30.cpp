@@ -521,8 +521,8 @@ bool SetUpRecording(const CommandLine &cl) {
 
 // The program with its window: panels, the link, the event loop, and the way down again.
 int RunWithWindow(int argc, char **argv, const CommandLine &cl) {
-    // The check shows no window, so it needs no display.
-    if (cl.check) setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    // The check shows no window, so it needs no display, whatever platform the environment names.
+    if (cl.check) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     if (InitRunTime(argc, argv) == 0) return -1; // it said why, in one line on standard error
     RegisterCallbacks(kPanelFileCallbacks, kPanelFileCallbackCount);
     ConnectLinkToPanels();
