@@ -168,6 +168,18 @@ ParseResult ParseCommandLine(int argc, char **argv, CommandLine *cl, std::string
         *error = "--eeprom only applies to the simulated sensor (--simulate)";
         return kParseError;
     }
+    // The simulated sensor takes port 1 over: a mapping of port 1 would be dropped unseen.
+    for (const PortMapping &mapping : cl->ports) {
+        if (cl->simulate && mapping.port == 1) {
+            *error = "--port 1 cannot be given with --simulate: the simulated sensor is port 1";
+            return kParseError;
+        }
+    }
+    // A command shows no window, runs no RUN and checks no installation.
+    if (!cl->command.empty() && (!cl->recordFile.empty() || cl->check)) {
+        *error = std::string(cl->check ? "--check" : "--record") + " only applies to the window, not to a command";
+        return kParseError;
+    }
     return kParseRun;
 }
 
@@ -467,10 +479,11 @@ int RunCommand(int argc, char **argv, const CommandLine &cl) {
     if (!StartSimulator(cl, &simulator)) return kExitNoAnswer;
     ConnectionStart start;
     start.useSettings = !cl.noSettings;
-    start.com = cl.com;
     start.firstMappedPort = cl.ports.empty() ? 0 : cl.ports.front().port;
     start.simulatorPort = cl.simulate ? 1 : 0;
-    const int port = ConnectionStartPort(start, nullptr);
+    // A command never remembers its port: --com chooses for this run only, and the window's next
+    // start stays where the operator left it.
+    const int port = cl.com > 0 ? cl.com : ConnectionStartPort(start, nullptr);
     InitVars();
     const int result = RunCliCommand(port, cl.command);
     if (simulator) {
@@ -508,8 +521,8 @@ bool SetUpRecording(const CommandLine &cl) {
 
 // The program with its window: panels, the link, the event loop, and the way down again.
 int RunWithWindow(int argc, char **argv, const CommandLine &cl) {
-    // The check shows no window, so it needs no display.
-    if (cl.check) setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    // The check shows no window, so it needs no display, whatever platform the environment names.
+    if (cl.check) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     if (InitRunTime(argc, argv) == 0) return -1; // it said why, in one line on standard error
     RegisterCallbacks(kPanelFileCallbacks, kPanelFileCallbackCount);
     ConnectLinkToPanels();

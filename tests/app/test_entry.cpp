@@ -206,6 +206,38 @@ void WhenStarted(std::function<void()> fn) {
     });
 }
 
+// Closes the main window once it is shown, unless *done is set first: a run that should have
+// been refused then ends instead of hanging the test.
+void CloseOnceShown(std::shared_ptr<bool> done) {
+    AfterDelay(0.02, [done] {
+        if (*done) return;
+        if (pHandle > 0 && PanelVisible(pHandle)) {
+            UserClosePanel(pHandle);
+            return;
+        }
+        CloseOnceShown(done);
+    });
+}
+
+TEST_F(WholeRun, SimulatorAndAMappingOfPortOneAreRefusedTogether) {
+    // Port 1 is the simulated sensor's: a mapping of port 1 would be dropped without a word.
+    CloseOnceShown(finished);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(RunMain({"kvor-zodid", "--simulate", "--port", "1=/nonexistent/kvor-port"}), -1);
+    *finished = true;
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("kvor-zodid: --port 1 cannot be given with --simulate"), std::string::npos) << err;
+    EXPECT_FALSE(AnyWindowShown());
+
+    // Another port beside the simulated sensor is the operator's to map.
+    auto again = std::make_shared<bool>(false);
+    CloseOnceShown(again);
+    EXPECT_EQ(RunMain({"kvor-zodid", "--simulate", "--port", "2=/nonexistent/kvor-port"}), 0);
+    *again = true;
+    EXPECT_EQ(ComPortDevice(2), "/nonexistent/kvor-port");
+    SetComPortDevice(2, "");
+}
+
 TEST_F(WholeRun, SimulatedSensorCompletesTheStartUpExchange) {
     std::string status, hw0;
     WhenStarted([&] {

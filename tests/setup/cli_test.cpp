@@ -261,11 +261,16 @@ TEST_F(CliTest, WrongUsageExits64AndHelpListsTheCommands) {
     for (const QStringList &args :
          {QStringList{"bogus"}, QStringList{"backup"}, QStringList{"backup", "a.cfg", "--from", "flash"},
           QStringList{"restore", "a.cfg", "b.cfg"}, QStringList{"info", "--to", "ram"},
-          QStringList{"--com", "x", "info"}}) {
+          QStringList{"--com", "x", "info"},
+          // Options of the window that a command would leave aside without a word; port 1 is
+          // mapped here, which the simulated sensor would take over.
+          QStringList{"--record", Path("r.csv"), "info"}, QStringList{"--check", "info"},
+          QStringList{"--simulate", "info"}}) {
         const Outcome r = Kvor(args);
         EXPECT_EQ(r.code, 64) << args.join(' ').toStdString();
     }
     EXPECT_EQ(sim->requestCount(), 0u);
+    EXPECT_FALSE(QFile::exists(Path("r.csv")));
     const Outcome help = Kvor({"--help"}, false);
     EXPECT_EQ(help.code, 0);
     for (const char *want : {"info", "backup FILE", "restore FILE", "compare FILE", "report FILE.pdf",
@@ -286,4 +291,26 @@ TEST_F(CliTest, WithoutComTheRememberedPortIsUsed) {
     // --no-settings: port 1, which means no sensor here.
     r = Kvor({"--no-settings", "--port", "1=" + Path("nothing"), "info"}, false);
     EXPECT_EQ(r.code, 2);
+}
+
+TEST_F(CliTest, ACommandLeavesTheRememberedPortAlone) {
+    // The settings file the program uses here, read and written by this test as well.
+    struct ConfigHere {
+        QByteArray old = qgetenv("XDG_CONFIG_HOME");
+        ~ConfigHere() { qputenv("XDG_CONFIG_HOME", old); }
+    } config;
+    qputenv("XDG_CONFIG_HOME", (dir.path() + "/config").toLocal8Bit());
+    const auto remembered = [] {
+        return std::to_string(SettingsGetInt("port/number", 0)) + " " + SettingsGetString("port/device", "");
+    };
+    // The window's last port: 3, on a device of its own. A command on another port, chosen with
+    // --com or with --port, must not move the window's next start there.
+    ASSERT_EQ(SettingsSetInt("port/number", 3), 0);
+    ASSERT_EQ(SettingsSetString("port/device", Path("window-port").toStdString()), 0);
+    const std::string before = remembered();
+    for (const QStringList &args : {QStringList{"--com", "1", "info"}, QStringList{"info"}}) {
+        const Outcome r = Kvor(args);
+        EXPECT_EQ(r.code, 0) << args.join(' ').toStdString() << ": " << r.err;
+        EXPECT_EQ(remembered(), before) << args.join(' ').toStdString();
+    }
 }
