@@ -323,21 +323,24 @@ int ArrayToFile(const char *fileName, const void *array, int dataType, int numbe
         text.append(field);
         text.append('\n');
     }
-    // The old file is replaced only once the new one is complete.
+    return WriteWholeFile(fileName, text.constData(), text.size());
+}
+
+int WriteWholeFile(const char *fileName, const char *data, long long size) {
     QString name;
-    if (!SpelledFileName(fileName, &name)) return UTIL_FileIOError;
+    if (!fileName || !*fileName || (!data && size > 0) || size < 0 || !SpelledFileName(fileName, &name))
+        return UTIL_FileIOError;
     QSaveFile file(name);
     if (!file.open(QIODevice::WriteOnly)) return UTIL_FileIOError;
     // The bytes sit in a buffer until they are flushed, and a failure to write them out then (a
     // full disk, a file-size limit) does not stop commit() from putting the cut-off file in the
     // old one's place. So they are flushed here, and any error gives the save up.
-    if (file.write(text) != text.size() || !file.flush() || file.error() != QFileDevice::NoError) {
+    if (file.write(data, size) != size || !file.flush() || file.error() != QFileDevice::NoError) {
         file.cancelWriting();
         file.commit(); // removes the temporary file
         return UTIL_FileIOError;
     }
-    if (!file.commit()) return UTIL_FileIOError;
-    return 0;
+    return file.commit() ? 0 : UTIL_FileIOError;
 }
 
 int FileToArray(const char *fileName, void *array, int dataType, int numberOfElements, int numberOfGroups,

@@ -34,6 +34,10 @@ int ArrayToFile(const char *fileName, const void *array, int dataType, int numbe
                 int fieldWidth, int fileType, int fileAction);
 int FileToArray(const char *fileName, void *array, int dataType, int numberOfElements,
                 int numberOfGroups, int arrayDataOrder, int fileLayout, int fileType);
+// Puts 'size' bytes into the file, replacing an old one only once they are on the disk whole:
+// 0, or UTIL_FileIOError (the old file then stays as it was). A name whose bytes are not text in
+// the system's encoding is an error, never a file of another name.
+int WriteWholeFile(const char *fileName, const char *data, long long size);
 
 // Formatting: only what the firmware read needs. "%72c<%36i" turns 36 words (one character
 // each, in its low byte) into text; the result always ends with a zero inside 'destSize'.

@@ -5,18 +5,17 @@
 
 #include <QBuffer>
 #include <QDateTime>
-#include <QFile>
 #include <QImage>
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
-#include <QSaveFile>
 #include <QTextDocument>
 #include <QUrl>
 
 #include "protocol.h"
 #include "rs232.h"
 #include "state.h"
+#include "utility.h"
 
 namespace {
 
@@ -129,11 +128,6 @@ std::string SetupSheetText(const SetupSheet &sheet) {
 }
 
 int WriteSetupSheet(const std::string &path, const SetupSheet &sheet) {
-    // Bytes of the name that are not text in the system's encoding would give a file of another
-    // name.
-    const QByteArray name = QByteArray::fromStdString(path);
-    const QString file = QFile::decodeName(name);
-    if (path.empty() || QFile::encodeName(file) != name) return -1;
     // The sheet is laid out in memory first: the PDF writer says nothing of bytes it could not
     // write.
     QByteArray pdf;
@@ -151,12 +145,6 @@ int WriteSetupSheet(const std::string &path, const SetupSheet &sheet) {
     }
     // It replaces a sheet of the same name only once it is on the disk whole; a full disk leaves
     // the old one as it was.
-    QSaveFile out(file);
-    if (pdf.isEmpty() || !out.open(QIODevice::WriteOnly)) return -1;
-    if (out.write(pdf) != pdf.size() || !out.flush() || out.error() != QFileDevice::NoError) {
-        out.cancelWriting();
-        out.commit(); // removes the temporary file
-        return -1;
-    }
-    return out.commit() ? 0 : -1;
+    if (pdf.isEmpty() || WriteWholeFile(path.c_str(), pdf.constData(), pdf.size()) != 0) return -1;
+    return 0;
 }
