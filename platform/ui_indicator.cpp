@@ -76,7 +76,11 @@ void NumIndicator::SetText(const char *text) {
     if (std::strncmp(text, shown, sizeof shown) == 0) return;
     std::strncpy(shown, text, sizeof shown - 1);
     shown[sizeof shown - 1] = '\0';
+    // Until the asked-for paint comes, it will show this text too. (Asked while hidden, the
+    // request goes nowhere; showing the widget paints it.)
+    if (repaintAsked) return;
     update();
+    repaintAsked = isVisible();
 }
 
 void NumIndicator::changeEvent(QEvent *event) {
@@ -141,6 +145,7 @@ void NumIndicator::PrepareFrame() {
 }
 
 void NumIndicator::paintEvent(QPaintEvent *) {
+    repaintAsked = false;
     const QPalette &pal = palette();
     if (frame.isNull() || frame.size() != size() * devicePixelRatioF() || framePalette != pal.cacheKey() ||
         frameGroup != pal.currentColorGroup())

@@ -43,6 +43,9 @@ class NumIndicator : public QFrame {
     void PrepareFrame();
 
     char shown[48] = {};
+    // A repaint is asked for and has not come yet: another change until then needs no request
+    // of its own (each costs the window's bookkeeping a region on the heap).
+    bool repaintAsked = false;
     // A laid-out character for each printable ASCII code (empty until shown), and how far it
     // moves the pen.
     QStaticText glyphs[96];

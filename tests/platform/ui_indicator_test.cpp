@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QEvent>
 #include <QImage>
 #include <QLabel>
 #include <QWidget>
@@ -123,6 +125,55 @@ TEST(NumIndicator, FollowsDimmingAndChangesOfColourFontAndSize) {
     pair.label->resize(140, 34);
     pair.indicator->resize(140, 34);
     EXPECT_EQ(pair.Differences(), 0) << "new size";
+}
+
+// Counts an indicator's paints and keeps the text each one showed.
+struct PaintLog : QObject {
+    std::vector<QString> texts;
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        if (event->type() == QEvent::Paint) texts.push_back(static_cast<NumIndicator *>(watched)->text());
+        return false;
+    }
+    // Handles events until the paint after the 'seen' first ones has come, or half a second.
+    bool AwaitPaint(size_t seen) {
+        QElapsedTimer t;
+        t.start();
+        while (texts.size() <= seen && t.elapsed() < 500)
+            QApplication::processEvents(QEventLoop::AllEvents, 10);
+        return texts.size() > seen;
+    }
+};
+
+// Changes that come faster than the window paints ask for one repaint, and the repaint shows the
+// last of them; no change is left unpainted, also across hiding the window.
+TEST(NumIndicator, ChangesBeforeAPaintShowTheLastAndNoneIsLeftUnpainted) {
+    Pair pair(QSize(100, 24), 13, false, Qt::black, Qt::white);
+    PaintLog log;
+    pair.indicator->installEventFilter(&log);
+    pair.Show("1");
+    ASSERT_TRUE(log.AwaitPaint(0));
+
+    size_t seen = log.texts.size();
+    for (const char *text : {"2", "3", "4"})
+        pair.Show(text);
+    ASSERT_TRUE(log.AwaitPaint(seen));
+    EXPECT_EQ(log.texts.back(), QStringLiteral("4"));
+    QApplication::processEvents();
+    EXPECT_EQ(log.texts.size(), seen + 1) << "three changes, one paint";
+
+    // Asked for, then hidden before the paint came, and changed while hidden.
+    pair.Show("5");
+    pair.window->hide();
+    pair.Show("6");
+    seen = log.texts.size();
+    pair.window->show();
+    ASSERT_TRUE(log.AwaitPaint(seen));
+    QApplication::processEvents();
+    EXPECT_EQ(log.texts.back(), QStringLiteral("6"));
+    seen = log.texts.size();
+    pair.Show("7");
+    ASSERT_TRUE(log.AwaitPaint(seen)) << "a change after the window came back";
+    EXPECT_EQ(log.texts.back(), QStringLiteral("7"));
 }
 
 // The indicator's own formatting writes what the toolkit writes, ties and signs included.
