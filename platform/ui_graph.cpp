@@ -29,6 +29,7 @@
 #include <limits>
 
 #include "graph_internal.h"
+#include "kept_painter.h"
 #include "utility.h"
 
 using namespace kvor_ui;
@@ -176,7 +177,8 @@ class Plot : public QCustomPlot {
     }
     void paintEvent(QPaintEvent *event) override {
         updateAsked = QRect();
-        QCPPainter painter(this);
+        QCPPainter &painter = kept;
+        PaintScope<QCPPainter> scope(painter, this);
         if (!painter.isActive()) return;
         lastDrawn.start();
         ApplyAutoscale();
@@ -339,6 +341,9 @@ class Plot : public QCustomPlot {
     QImage over;      // only what lies over the data (the axes), on a transparent ground
     QRect bands[4];   // where 'over' meets the data
     QColor backgroundColor{Qt::white};
+    // Begun for each paint (see kept_painter.h). Every paint leaves its smoothing off: the painter
+    // keeps that flag from one paint to the next.
+    QCPPainter kept;
     QElapsedTimer lastDrawn; // started when the plot was last drawn
     QTimer frameTimer;       // draws a change that came within a frame of the last drawing
 };

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "kept_painter.h"
+
 namespace kvor_ui {
 
 namespace {
@@ -151,7 +153,8 @@ void NumIndicator::paintEvent(QPaintEvent *) {
         frameGroup != pal.currentColorGroup())
         PrepareFrame();
     if (!glyphsReady) Prepare();
-    QPainter p(this);
+    QPainter &p = painter;
+    PaintScope<QPainter> scope(p, this);
     p.drawPixmap(0, 0, frame);
     // The text's box: inside the frame and the margin, short of the indent on the right.
     QRect box = contentsRect().adjusted(kMargin, kMargin, -kMargin, -kMargin);

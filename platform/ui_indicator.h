@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QFrame>
+#include <QPainter>
 #include <QPen>
 #include <QPixmap>
 #include <QStaticText>
@@ -55,6 +56,7 @@ class NumIndicator : public QFrame {
     // The background and frame for the size, colours and state they were drawn for.
     QPixmap frame;
     QPen textPen;
+    QPainter painter; // begun for each paint (see kept_painter.h)
     qint64 framePalette = -1;
     int frameGroup = -1;
 };
