@@ -420,30 +420,38 @@ TEST_P(ExchangeFaults, VideoBlock) {
     const int curvesBefore = NewestPlotHandle(PANEL_VIDEOGRAPH);
     size_t blocksBefore = 0, rawAtFault = 0;
     Timetable tt;
-    // Injected while a raw answer is awaited, so that it meets this pass's first block.
-    tt.When([this] { return parameter.command == 8 && CountCommand(*sim, 8) >= 2; },
-            [this, f, &blocksBefore, &rawAtFault] {
-                blocksBefore = CountCommand(*sim, 9);
-                rawAtFault = CountCommand(*sim, 8);
-                sim->inject(MakeFault(f, 9));
-                if (Silences(f)) {
-                    const kvorsim::Simulator *s = sim;
-                    const size_t n = blocksBefore;
-                    const double settle = f == LineFault::Truncate ? 0.2 : 0.0;
-                    auto seenAt = std::make_shared<double>(-1.0);
-                    JumpClock::When([s, n, settle, seenAt] {
-                        if (CountCommand(*s, 9) < n + 1) return false;
-                        if (*seenAt < 0.0) *seenAt = JumpClock::Real();
-                        return JumpClock::Real() - *seenAt >= settle;
-                    });
-                }
+    // Injected just before the second pass's raw request goes out, so that it meets that pass's
+    // first block. (Looked for on the clock's ticks instead, the moment a raw answer is awaited
+    // was found after anything from one to thirty seconds of passes.)
+    std::function<void()> beforeWrite;
+    beforeWrite = [this, f, &blocksBefore, &rawAtFault, &beforeWrite] {
+        if (parameter.command != 8 || CountCommand(*sim, 8) < 1) {
+            BeforeComWrite(com, 1, beforeWrite);
+            return;
+        }
+        blocksBefore = CountCommand(*sim, 9);
+        rawAtFault = CountCommand(*sim, 8) + 1; // with the one going out
+        sim->inject(MakeFault(f, 9));
+        if (Silences(f)) {
+            const kvorsim::Simulator *s = sim;
+            const size_t n = blocksBefore;
+            const double settle = f == LineFault::Truncate ? 0.2 : 0.0;
+            auto seenAt = std::make_shared<double>(-1.0);
+            JumpClock::When([s, n, settle, seenAt] {
+                if (CountCommand(*s, 9) < n + 1) return false;
+                if (*seenAt < 0.0) *seenAt = JumpClock::Real();
+                return JumpClock::Real() - *seenAt >= settle;
             });
+        }
+    };
+    BeforeComWrite(com, 1, beforeWrite);
     // A failed block costs only its pass's picture: two more passes after it.
     tt.When([this, &rawAtFault] { return rawAtFault > 0 && CountCommand(*sim, 8) >= rawAtFault + 2; },
             [] { UserClick(pHandle, PANEL_BTNStop); });
     tt.SafetyStop(30.0);
 
     UserClick(pHandle, PANEL_BTNVideo);
+    BeforeComWrite(com, 1, nullptr);
 
     ASSERT_FALSE(tt.SafetyFired()) << "VIDEO did not end";
     const int passes = static_cast<int>(CountCommand(*sim, 8));
